@@ -1,0 +1,63 @@
+// The Python objects of orvath as the class files see each other: layouts,
+// the once-created type objects, and the constructors and argument readers
+// that one class uses for another's values.
+#pragma once
+
+#include "call.hpp"
+#include "core/circle.hpp"
+#include "core/plane.hpp"
+#include "core/quat.hpp"
+#include "core/vec3.hpp"
+
+namespace orvath {
+
+using Vec3dObject = Holder<core::Vec3>;
+using QuatObject = Holder<core::Quat>;
+using AngleObject = Holder<double>;  // AngleRadians and AngleDegrees
+using PlaneObject = Holder<core::Plane>;
+using CircleObject = Holder<core::Circle>;
+
+// Each returns the class's type object, creating it on first use (nullptr
+// with an error set if that fails).
+PyTypeObject* vec3d_type() noexcept;
+PyTypeObject* vec_list_type() noexcept;
+PyTypeObject* vec_list_iterator_type() noexcept;
+PyTypeObject* quat_type() noexcept;
+PyTypeObject* angle_radians_type() noexcept;
+PyTypeObject* angle_degrees_type() noexcept;
+PyTypeObject* plane_type() noexcept;
+PyTypeObject* circle_type() noexcept;
+
+// The functions of orvath.geometry in publication order, ending with {}.
+extern PyMethodDef geometry_functions[];
+
+inline PyObject* new_vec3d(const core::Vec3& v) noexcept { return new_holder<Vec3dObject>(vec3d_type(), v); }
+inline PyObject* new_quat(const core::Quat& q) noexcept { return new_holder<QuatObject>(quat_type(), q); }
+inline PyObject* new_angle_radians(double a) noexcept {
+    return new_holder<AngleObject>(angle_radians_type(), a);
+}
+inline PyObject* new_angle_degrees(double a) noexcept {
+    return new_holder<AngleObject>(angle_degrees_type(), a);
+}
+inline PyObject* new_plane(const core::Plane& p) noexcept { return new_holder<PlaneObject>(plane_type(), p); }
+inline PyObject* new_circle(const core::Circle& c) noexcept {
+    return new_holder<CircleObject>(circle_type(), c);
+}
+
+inline bool arg_vec3(PyObject* o, const char* arg, core::Vec3& out) noexcept {
+    return arg_value<Vec3dObject>(o, vec3d_type(), arg, out);
+}
+inline bool arg_quat(PyObject* o, const char* arg, core::Quat& out) noexcept {
+    return arg_value<QuatObject>(o, quat_type(), arg, out);
+}
+inline bool arg_angle_radians(PyObject* o, const char* arg, double& out) noexcept {
+    return arg_value<AngleObject>(o, angle_radians_type(), arg, out);
+}
+inline bool arg_plane(PyObject* o, const char* arg, core::Plane& out) noexcept {
+    return arg_value<PlaneObject>(o, plane_type(), arg, out);
+}
+inline bool arg_circle(PyObject* o, const char* arg, core::Circle& out) noexcept {
+    return arg_value<CircleObject>(o, circle_type(), arg, out);
+}
+
+}  // namespace orvath

@@ -1,0 +1,218 @@
+#!/usr/bin/env python3
+"""Generates surface.hpp / surface.cpp from tools/surface.py.
+
+Output: parameter lists and full names for argument parsing, the docstrings
+(text signatures) of classes, methods and functions, and one exported typing
+record per module, class and member: a symbol orvath_typing_1_<id> holding a
+32-bit little-endian length followed by that many bytes of UTF-8 JSON.
+"""
+import hashlib
+import json
+import os
+import re
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import surface  # noqa: E402
+
+SYMBOL_PREFIX = "orvath_typing_1_"
+
+
+def snake(name):
+    return re.sub(r"(?<!^)(?=[A-Z])", "_", name).lower()
+
+
+def make_id(key, used):
+    n = int.from_bytes(hashlib.sha256(key.encode()).digest()[:8], "little")
+    assert n not in used, key
+    used.add(n)
+    return n
+
+
+def name(id_):
+    return {"type": "name", "id": id_}
+
+
+def attr(value, attr_):
+    return {"type": "attribute", "value": value, "attr": attr_}
+
+
+def dotted(path):
+    parts = path.split(".")
+    expr = name(parts[0])
+    for p in parts[1:]:
+        expr = attr(expr, p)
+    return expr
+
+
+def expression(ann, class_ids):
+    if ann is None:
+        return {"type": "constant", "kind": "none"}
+    tag = ann[0]
+    if tag == "b":
+        return dotted("builtins." + ann[1])
+    if tag == "cls":
+        return {"type": "id", "id": str(class_ids[ann[1]])}
+    if tag == "list":
+        return {"type": "subscript", "value": dotted("builtins.list"), "slice": expression(ann[1], class_ids)}
+    if tag == "seq":
+        return {"type": "subscript", "value": dotted("collections.abc.Sequence"),
+                "slice": expression(ann[1], class_ids)}
+    if tag == "tuple":
+        return {"type": "subscript", "value": dotted("builtins.tuple"),
+                "slice": {"type": "tuple", "elts": [expression(a, class_ids) for a in ann[1:]]}}
+    if tag == "or_none":
+        return {"type": "binop", "left": expression(ann[1], class_ids), "op": "bitor",
+                "right": expression(None, class_ids)}
+    raise ValueError(ann)
+
+
+def args_of(params, class_ids):
+    return [{"name": p, "annotation": expression(a, class_ids)} for p, a in params]
+
+
+def build_records():
+    """Returns [(symbol id, record dict)] in a stable order."""
+    used = set()
+    module_ids = {m: make_id("module:" + m, used) for m in surface.MODULES}
+    class_ids = {c: make_id("class:" + c, used) for c in surface.CLASSES}
+    function_ids = {f: make_id("function:" + f, used) for f in surface.FUNCTIONS}
+    member_id = {**class_ids, **function_ids, "geometry": module_ids["geometry"]}
+    records = []
+    for m, names in surface.MODULES.items():
+        records.append((module_ids[m], {"type": "module", "name": m, "id": str(module_ids[m]),
+                                        "members": [str(member_id[n]) for n in names],
+                                        "incomplete": False}))
+    for c, members in surface.CLASSES.items():
+        cid = str(class_ids[c])
+        records.append((class_ids[c], {"type": "class", "name": c, "id": cid,
+                                       "decorators": [dotted("typing.final")]}))
+        for mem in members:
+            kind = mem["kind"]
+            if kind == "property":
+                rec = {"type": "function", "name": mem["name"], "parent": cid,
+                       "decorators": [name("property")],
+                       "arguments": {"posonlyargs": [{"name": "self"}], "args": []},
+                       "returns": expression(mem["returns"], class_ids)}
+                records.append((make_id(f"getter:{c}.{mem['name']}", used), rec))
+                if mem["settable"]:
+                    rec = {"type": "function", "name": mem["name"], "parent": cid,
+                           "decorators": [attr(attr({"type": "id", "id": cid}, mem["name"]), "setter")],
+                           "arguments": {"posonlyargs": [{"name": "self"}],
+                                         "args": args_of([("value", mem["returns"])], class_ids)},
+                           "returns": expression(None, class_ids)}
+                    records.append((make_id(f"setter:{c}.{mem['name']}", used), rec))
+                continue
+            arguments = {"args": args_of(mem["params"], class_ids)}
+            decorators = []
+            if kind == "ctor":
+                arguments = {"posonlyargs": [{"name": "cls"}], **arguments}
+                returns = {"type": "id", "id": cid}
+            elif kind == "static":
+                decorators = [name("staticmethod")]
+                returns = expression(mem["returns"], class_ids)
+            else:
+                arguments = {"posonlyargs": [{"name": "self"}], **arguments}
+                returns = expression(mem["returns"], class_ids)
+            rec = {"type": "function", "name": mem["name"], "parent": cid, "decorators": decorators,
+                   "arguments": arguments, "returns": returns}
+            records.append((make_id(f"member:{c}.{mem['name']}", used), rec))
+    for f, fn in surface.FUNCTIONS.items():
+        rec = {"type": "function", "name": f, "id": str(function_ids[f]), "decorators": [],
+               "arguments": {"args": args_of(fn["params"], class_ids)},
+               "returns": expression(fn["returns"], class_ids)}
+        records.append((function_ids[f], rec))
+    return records
+
+
+def c_string(s):
+    out = []
+    for ch in s.encode():
+        if ch == 0x0A:
+            out.append("\\n")
+        elif ch in (0x22, 0x5C):
+            out.append("\\" + chr(ch))
+        elif 0x20 <= ch < 0x7F:
+            out.append(chr(ch))
+        else:
+            out.append("\\%03o" % ch)
+    return '"' + "".join(out) + '"'
+
+
+def text_signature(name_, params, receiver):
+    names = (["$self"] if receiver else []) + [p for p, _ in params]
+    return f"{name_}({', '.join(names)})\n--\n\n"
+
+
+def main(out_dir):
+    os.makedirs(out_dir, exist_ok=True)
+    param_names = []
+    for members in surface.CLASSES.values():
+        for mem in members:
+            for p, _ in mem.get("params", []):
+                if p not in param_names:
+                    param_names.append(p)
+    for fn in surface.FUNCTIONS.values():
+        for p, _ in fn["params"]:
+            if p not in param_names:
+                param_names.append(p)
+    index = {p: i for i, p in enumerate(param_names)}
+
+    hpp = ["// Generated by tools/gen_surface.py from tools/surface.py. Do not edit.",
+           "#pragma once", "", '#include "call.hpp"', "", "namespace orvath::surface {", "",
+           f"inline constexpr std::size_t kParamNameCount = {len(param_names)};",
+           "extern const char* const kParamNames[kParamNameCount];", ""]
+    cpp = ["// Generated by tools/gen_surface.py from tools/surface.py. Do not edit.",
+           '#include "surface.hpp"', "", "namespace orvath::surface {", "",
+           "const char* const kParamNames[kParamNameCount] = {" +
+           ", ".join(c_string(p) for p in param_names) + "};", ""]
+
+    def spec(ident, full_name, params):
+        ids = ", ".join(str(index[p]) for p, _ in params)
+        hpp.append(f"extern const FuncSpec {ident};")
+        cpp.append(f"static const std::uint16_t {ident}_params[] = {{{ids}}};")
+        cpp.append(f"const FuncSpec {ident} = {{{c_string(full_name)}, {ident}_params, {len(params)}}};")
+
+    def doc(ident, text):
+        hpp.append(f"extern const char {ident}[];")
+        cpp.append(f"const char {ident}[] = {c_string(text)};")
+
+    for c, members in surface.CLASSES.items():
+        prefix = snake(c)
+        hpp.append(f"// {c}")
+        for mem in members:
+            kind, mname = mem["kind"], mem["name"]
+            if kind == "ctor":
+                doc(f"{prefix}_doc", text_signature(c, mem["params"], False))
+                spec(f"{prefix}_new", f"{c}.__new__()", mem["params"])
+            elif kind in ("static", "method"):
+                doc(f"{prefix}_{mname}_doc", text_signature(mname, mem["params"], kind == "method"))
+                if mem["params"]:
+                    spec(f"{prefix}_{mname}", f"{c}.{mname}()", mem["params"])
+        hpp.append("")
+    hpp.append("// orvath.geometry functions")
+    for f, fn in surface.FUNCTIONS.items():
+        doc(f"fn_{f}_doc", text_signature(f, fn["params"], False))
+        spec(f"fn_{f}", f"{f}()", fn["params"])
+    hpp += ["", "}  // namespace orvath::surface", ""]
+    cpp += ["", "}  // namespace orvath::surface", "",
+            "// Typing records, read by the stub generator; never used at run time.",
+            'extern "C" {']
+    for sym, rec in build_records():
+        data = json.dumps(rec, separators=(",", ":"), ensure_ascii=False).encode()
+        blob = len(data).to_bytes(4, "little") + data
+        body = ",".join(str(b) for b in blob)
+        cpp.append(f'__attribute__((visibility("default"), used)) extern const unsigned char '
+                   f"{SYMBOL_PREFIX}{sym}[{len(blob)}] = {{{body}}};")
+    cpp += ["}", ""]
+
+    for fname, lines in (("surface.hpp", hpp), ("surface.cpp", cpp)):
+        text = "\n".join(lines)
+        path = os.path.join(out_dir, fname)
+        if not os.path.exists(path) or open(path).read() != text:
+            with open(path, "w") as fh:
+                fh.write(text)
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])

@@ -1,0 +1,196 @@
+"""The public surface of orvath, described once.
+
+tools/gen_surface.py turns this into C++: the parameter lists the binding layer
+parses with, the docstrings (text signatures), and the exported typing records
+from which tools/gen_stubs.py writes the stub package. Nothing here is used at
+run time.
+
+Annotations are small expression tuples:
+    ("b", "float")            builtins.float
+    ("cls", "Vec3d")          a class of this module, referred to by id
+    ("list", X)               builtins.list[X]
+    ("tuple", X, Y, ...)      builtins.tuple[X, Y, ...]
+    ("seq", X)                collections.abc.Sequence[X]
+    ("or_none", X)            X | None
+    None                      the constant None
+"""
+
+FLOAT = ("b", "float")
+INT = ("b", "int")
+BOOL = ("b", "bool")
+STR = ("b", "str")
+
+
+def cls(name):
+    return ("cls", name)
+
+
+V = cls("Vec3d")
+
+
+def ctor(*params):
+    return {"kind": "ctor", "name": "__new__", "params": list(params)}
+
+
+def prop(name, returns, settable=True):
+    return {"kind": "property", "name": name, "returns": returns, "settable": settable}
+
+
+def static(name, params, returns):
+    return {"kind": "static", "name": name, "params": list(params), "returns": returns}
+
+
+def method(name, params, returns):
+    return {"kind": "method", "name": name, "params": list(params), "returns": returns}
+
+
+def op(name, params, returns):
+    return {"kind": "op", "name": name, "params": list(params), "returns": returns}
+
+
+def function(name, params, returns):
+    return {"kind": "function", "name": name, "params": list(params), "returns": returns}
+
+
+CLASSES = {
+    "Vec3d": [
+        ctor(("x", FLOAT), ("y", FLOAT), ("z", FLOAT)),
+        prop("x", FLOAT), prop("y", FLOAT), prop("z", FLOAT),
+        static("i", [], V), static("j", [], V), static("k", [], V),
+        static("new_from_to", [("from", V), ("to", V)], V),
+        static("zero", [], V),
+        method("angle_to", [("other", V)], cls("AngleRadians")),
+        method("cross", [("other", V)], V),
+        method("distance_squared", [("other", V)], FLOAT),
+        method("distance_to", [("other", V)], FLOAT),
+        method("distance_to_line", [("a", V), ("b", V)], FLOAT),
+        method("dot", [("other", V)], FLOAT),
+        method("is_unit", [], BOOL),
+        method("magnitude", [], FLOAT),
+        method("normalize", [], V),
+        method("project_onto_line", [("line_r", V), ("line_q", V)], V),
+        method("project_onto_plane", [("normal", V)], V),
+        method("scalar_triple_product", [("b", V), ("c", V)], FLOAT),
+        method("to_array", [], ("list", FLOAT)),
+        method("to_quat", [], cls("Quat")),
+        op("__add__", [("other", V)], V),
+        op("__sub__", [("other", V)], V),
+        op("__mul__", [("rhs", FLOAT)], V),
+        op("__rmul__", [("lhs", FLOAT)], V),
+        op("__truediv__", [("rhs", FLOAT)], V),
+        op("__neg__", [], V),
+        op("__eq__", [("other", V)], BOOL),
+        op("__ne__", [("other", V)], BOOL),
+        op("__getitem__", [("index", INT)], FLOAT),
+        op("__hash__", [], INT),
+        op("__repr__", [], STR),
+    ],
+    "VecList": [
+        ctor(("list", ("seq", V))),
+        prop("list", ("list", V), settable=False),
+        static("empty", [], cls("VecList")),
+        method("append", [("vec", V)], None),
+        method("collapse", [("axis", INT)], cls("VecList")),
+        method("cross", [("other", V)], cls("VecList")),
+        method("distance_squared", [("other", V)], ("list", FLOAT)),
+        method("distance_to", [("other", V)], ("list", FLOAT)),
+        method("dot", [("other", V)], ("list", FLOAT)),
+        method("extend", [("other", cls("VecList"))], None),
+        method("is_unit", [], ("list", BOOL)),
+        method("magnitude", [], ("list", FLOAT)),
+        method("minimum_distance_to", [("other", V), ("stride", INT)], ("tuple", INT, FLOAT)),
+        method("normalize", [], cls("VecList")),
+        method("rotate", [("quat", cls("Quat"))], None),
+        method("to_array", [], ("list", ("list", FLOAT))),
+        op("__add__", [("other", V)], cls("VecList")),
+        op("__sub__", [("other", V)], cls("VecList")),
+        op("__mul__", [("rhs", FLOAT)], cls("VecList")),
+        op("__rmul__", [("lhs", FLOAT)], cls("VecList")),
+        op("__truediv__", [("rhs", FLOAT)], cls("VecList")),
+        op("__getitem__", [("index", INT)], V),
+        op("__len__", [], INT),
+        op("__iter__", [], cls("VecListIterator")),
+        op("__repr__", [], STR),
+    ],
+    "VecListIterator": [
+        op("__iter__", [], cls("VecListIterator")),
+        op("__next__", [], ("or_none", V)),
+    ],
+    "Quat": [
+        ctor(("w", FLOAT), ("i", FLOAT), ("j", FLOAT), ("k", FLOAT)),
+        prop("w", FLOAT), prop("i", FLOAT), prop("j", FLOAT), prop("k", FLOAT),
+        static("from_axis_angle", [("axis", V), ("angle", cls("AngleRadians"))], cls("Quat")),
+        static("identity", [], cls("Quat")),
+        method("conjugate", [], cls("Quat")),
+        method("is_unit", [], BOOL),
+        method("magnitude", [], FLOAT),
+        method("normalize", [], cls("Quat")),
+        method("rotate", [("v", V)], V),
+        method("to_axis_angle", [], ("tuple", V, cls("AngleRadians"))),
+        method("to_rotation_matrix", [], ("list", ("list", FLOAT))),
+        method("to_vec3d", [], ("tuple", FLOAT, FLOAT, FLOAT)),
+        op("__eq__", [("other", cls("Quat"))], BOOL),
+        op("__ne__", [("other", cls("Quat"))], BOOL),
+        op("__repr__", [], STR),
+    ],
+    "AngleRadians": [
+        ctor(("angle", FLOAT)),
+        prop("angle", FLOAT),
+        *[static(n, [], cls("AngleRadians"))
+          for n in ("zero", "pi", "two_pi", "half_pi", "quarter_pi", "third_pi", "sixth_pi")],
+        *[method(n, [], FLOAT) for n in ("sin", "cos", "tan", "sec", "csc", "cot")],
+        method("to_degrees", [], cls("AngleDegrees")),
+        op("__add__", [("other", cls("AngleRadians"))], cls("AngleRadians")),
+        op("__sub__", [("other", cls("AngleRadians"))], cls("AngleRadians")),
+        op("__mul__", [("rhs", FLOAT)], cls("AngleRadians")),
+        op("__truediv__", [("rhs", FLOAT)], cls("AngleRadians")),
+        op("__neg__", [], cls("AngleRadians")),
+        *[op(n, [("other", cls("AngleRadians"))], BOOL)
+          for n in ("__eq__", "__lt__", "__le__", "__gt__", "__ge__")],
+        op("__repr__", [], STR),
+    ],
+    "AngleDegrees": [
+        ctor(("angle", FLOAT)),
+        prop("angle", FLOAT),
+        method("to_radians", [], cls("AngleRadians")),
+        op("__neg__", [], cls("AngleDegrees")),
+        *[op(n, [("other", cls("AngleDegrees"))], BOOL)
+          for n in ("__eq__", "__lt__", "__le__", "__gt__", "__ge__")],
+        op("__repr__", [], STR),
+    ],
+    "Plane": [
+        ctor(("normal", V), ("distance", FLOAT)),
+        prop("normal", V), prop("distance", FLOAT),
+        static("from_point", [("normal", V), ("point", V)], cls("Plane")),
+        static("from_points", [("point1", V), ("point2", V), ("point3", V)], cls("Plane")),
+        static("xy", [], cls("Plane")), static("xz", [], cls("Plane")), static("yz", [], cls("Plane")),
+        method("contains_point", [("point", V)], BOOL),
+        method("distance_to_point", [("point", V)], FLOAT),
+    ],
+    "Circle": [
+        ctor(("center", V), ("radius", FLOAT), ("normal", V)),
+        prop("center", V), prop("radius", FLOAT), prop("normal", V),
+        prop("area", FLOAT, settable=False),
+        static("none", [], cls("Circle")),
+        method("get_plane", [], cls("Plane")),
+        method("in_same_plane", [("other", cls("Circle"))], BOOL),
+        method("is_degenerate", [], BOOL),
+        op("__eq__", [("other", cls("Circle"))], BOOL),
+    ],
+}
+
+FUNCTIONS = {
+    "plane_line": function("plane_line", [("plane", cls("Plane")), ("a", V), ("b", V)], V),
+    "circle_point": function("circle_point",
+                             [("circle", cls("Circle")), ("point", V), ("inner", BOOL)], BOOL),
+    "circle_point_unchecked": function("circle_point_unchecked",
+                                       [("circle", cls("Circle")), ("point", V), ("inner", BOOL)], BOOL),
+    "circle_circle": function("circle_circle",
+                              [("circle1", cls("Circle")), ("circle2", cls("Circle"))], ("tuple", V, V)),
+}
+
+# Published names in publication order; "geometry" is the submodule.
+MODULES = {
+    "orvath": ["AngleDegrees", "AngleRadians", "Quat", "VecList", "Vec3d", "geometry"],
+    "geometry": ["Circle", "circle_circle", "circle_point", "circle_point_unchecked", "plane_line", "Plane"],
+}
