@@ -1,0 +1,86 @@
+#include "core/hash.hpp"
+
+#include <bit>
+#include <cmath>
+
+namespace orvath::core {
+
+namespace {
+
+inline void sip_round(std::uint64_t& v0, std::uint64_t& v1, std::uint64_t& v2,
+                      std::uint64_t& v3) noexcept {
+    v0 += v1;
+    v1 = std::rotl(v1, 13);
+    v1 ^= v0;
+    v0 = std::rotl(v0, 32);
+    v2 += v3;
+    v3 = std::rotl(v3, 16);
+    v3 ^= v2;
+    v0 += v3;
+    v3 = std::rotl(v3, 21);
+    v3 ^= v0;
+    v2 += v1;
+    v1 = std::rotl(v1, 17);
+    v1 ^= v2;
+    v2 = std::rotl(v2, 32);
+}
+
+// Blocks are read least significant byte first whatever the host order is.
+inline std::uint64_t load_le64(const unsigned char* p) noexcept {
+    std::uint64_t m = 0;
+    for (int b = 7; b >= 0; --b) m = (m << 8) | p[b];
+    return m;
+}
+
+inline void store_le64(unsigned char* p, std::uint64_t v) noexcept {
+    for (int b = 0; b < 8; ++b) p[b] = static_cast<unsigned char>(v >> (8 * b));
+}
+
+// All NaNs share one pattern, and adding +0.0 folds -0.0 into +0.0, so values
+// that differ only in those ways hash alike.
+inline std::uint64_t component_bits(double v) noexcept {
+    if (std::isnan(v)) return 0x7FF8000000000000ULL;
+    return std::bit_cast<std::uint64_t>(v + 0.0);
+}
+
+}  // namespace
+
+std::uint64_t siphash13(std::uint64_t k0, std::uint64_t k1, const unsigned char* data,
+                        std::size_t len) noexcept {
+    std::uint64_t v0 = k0 ^ 0x736f6d6570736575ULL;
+    std::uint64_t v1 = k1 ^ 0x646f72616e646f6dULL;
+    std::uint64_t v2 = k0 ^ 0x6c7967656e657261ULL;
+    std::uint64_t v3 = k1 ^ 0x7465646279746573ULL;
+
+    const std::size_t full = len & ~static_cast<std::size_t>(7);
+    for (std::size_t off = 0; off < full; off += 8) {
+        const std::uint64_t m = load_le64(data + off);
+        v3 ^= m;
+        sip_round(v0, v1, v2, v3);
+        v0 ^= m;
+    }
+
+    std::uint64_t b = static_cast<std::uint64_t>(len) << 56;
+    for (std::size_t t = 0; t < (len & 7); ++t)
+        b |= static_cast<std::uint64_t>(data[full + t]) << (8 * t);
+    v3 ^= b;
+    sip_round(v0, v1, v2, v3);
+    v0 ^= b;
+
+    v2 ^= 0xff;
+    sip_round(v0, v1, v2, v3);
+    sip_round(v0, v1, v2, v3);
+    sip_round(v0, v1, v2, v3);
+    return (v0 ^ v1) ^ (v2 ^ v3);
+}
+
+std::int64_t hash_vec3(const Vec3& v) noexcept {
+    unsigned char msg[24];
+    store_le64(msg, component_bits(v.x));
+    store_le64(msg + 8, component_bits(v.y));
+    store_le64(msg + 16, component_bits(v.z));
+    const auto h = static_cast<std::int64_t>(siphash13(0, 0, msg, sizeof msg));
+    return h == -1 ? -2 : h;
+}
+
+}  // namespace orvath::core
