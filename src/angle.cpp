@@ -1,13 +1,241 @@
-// The Python classes AngleRadians and AngleDegrees: one double each.
+// The Python classes AngleRadians and AngleDegrees: one double each, kept
+// exactly as given (never wrapped into a range). Radians carry the constants,
+// trigonometry and arithmetic; degrees can only be negated, compared and
+// converted back.
+#include <cmath>
+#include <cstddef>
+
+#include "core/angle.hpp"
+#include "core/float_text.hpp"
 #include "objects.hpp"
 #include "surface.hpp"
 
 namespace orvath {
 namespace {
 
+// PyMethodDef stores every calling convention behind one pointer type.
+template <auto F>
+PyCFunction method_cast() noexcept {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
+}
+
+template <class F>
+void* slot(F* f) noexcept {
+    return reinterpret_cast<void*>(f);
+}
+
+AngleObject* angle(PyObject* o) noexcept { return as<AngleObject>(o); }
+
+using TypeGetter = PyTypeObject* (*)() noexcept;
+
+// Runs `fn` on the receiver's angle under a shared borrow.
+template <class Fn>
+PyObject* angle_read(PyObject* self, Fn fn) noexcept {
+    AngleObject* obj = angle(self);
+    SharedBorrow borrow(obj->borrow);
+    if (!borrow) return err::already_mutably_borrowed();
+    return fn(obj->value);
+}
+
+// ---------------------------------------------------------------------------
+// Lifecycle, shared by both classes: tp_new for tuple calls and __new__, the
+// vectorcall form for the ordinary call.
+
+template <const FuncSpec& Spec>
+PyObject* angle_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    PyObject* buf[1];
+    PyObject* const* a = parse_tuple(Spec, args, kwargs, buf);
+    double value;
+    if (a == nullptr || !arg_double(a[0], "angle", value)) return nullptr;
+    return new_holder<AngleObject>(type, value);
+}
+
+template <const FuncSpec& Spec>
+PyObject* angle_vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) noexcept {
+    PyObject* buf[1];
+    PyObject* const* a = parse_args(Spec, args, static_cast<Py_ssize_t>(nargsf), kwnames, buf);
+    double value;
+    if (a == nullptr || !arg_double(a[0], "angle", value)) return nullptr;
+    return new_holder<AngleObject>(reinterpret_cast<PyTypeObject*>(type), value);
+}
+
+// ---------------------------------------------------------------------------
+// The `angle` property of both classes.
+
+PyObject* angle_get(PyObject* self, void*) noexcept {
+    return angle_read(self, [](double a) { return new_float(a); });
+}
+
+int angle_set(PyObject* self, PyObject* value, void*) noexcept {
+    if (value == nullptr) return err::no_deleter();
+    double v;
+    if (!arg_double(value, "value", v)) return -1;
+    AngleObject* obj = angle(self);
+    ExclusiveBorrow borrow(obj->borrow);
+    if (!borrow) return err::already_borrowed();
+    obj->value = v;
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// AngleRadians methods
+
+template <double Value>
+PyObject* angle_radians_constant(PyObject*, PyObject*) noexcept {
+    return new_angle_radians(Value);
+}
+
+// The C library's functions, named so they can be template arguments.
+double sin_of(double x) noexcept { return std::sin(x); }
+double cos_of(double x) noexcept { return std::cos(x); }
+double tan_of(double x) noexcept { return std::tan(x); }
+
+template <double (*F)(double) noexcept>
+PyObject* angle_radians_trig(PyObject* self, PyObject*) noexcept {
+    return angle_read(self, [](double a) { return new_float(F(a)); });
+}
+
+PyObject* angle_radians_to_degrees(PyObject* self, PyObject*) noexcept {
+    return angle_read(self, [](double a) { return new_angle_degrees(core::radians_to_degrees(a)); });
+}
+
+PyObject* angle_degrees_to_radians(PyObject* self, PyObject*) noexcept {
+    return angle_read(self, [](double a) { return new_angle_radians(core::degrees_to_radians(a)); });
+}
+
+// ---------------------------------------------------------------------------
+// Operators. Binary slots answer NotImplemented for anything they do not take
+// (and for an operand that cannot be borrowed); there are no reflected forms,
+// so a number on the left is refused as well.
+
+PyObject* not_implemented() noexcept {
+    PyErr_Clear();
+    Py_RETURN_NOTIMPLEMENTED;
+}
+
+double plus(double a, double b) noexcept { return a + b; }
+double minus(double a, double b) noexcept { return a - b; }
+double times(double a, double b) noexcept { return a * b; }
+double over(double a, double b) noexcept { return a / b; }
+
+template <double (*Op)(double, double) noexcept>
+PyObject* angle_radians_combine(PyObject* a, PyObject* b) noexcept {
+    PyTypeObject* type = angle_radians_type();
+    double lhs, rhs;
+    if (!try_value<AngleObject>(a, type, lhs) || !try_value<AngleObject>(b, type, rhs)) return not_implemented();
+    return new_angle_radians(Op(lhs, rhs));
+}
+
+// The receiver stays borrowed while `rhs` converts: its __float__ may be
+// arbitrary Python code, and a write to the receiver from there must fail.
+template <double (*Op)(double, double) noexcept>
+PyObject* angle_radians_scale(PyObject* a, PyObject* b) noexcept {
+    if (!is_instance(a, angle_radians_type())) return not_implemented();
+    AngleObject* obj = angle(a);
+    SharedBorrow borrow(obj->borrow);
+    double r;
+    if (!borrow || !to_double(b, r)) return not_implemented();
+    return new_angle_radians(Op(obj->value, r));
+}
+
+template <PyObject* (*Make)(double) noexcept>
+PyObject* angle_negative(PyObject* self) noexcept {
+    return angle_read(self, [](double a) { return Make(-a); });
+}
+
+// Exact IEEE comparisons between angles of the same unit. != has no rule of
+// its own: it is the negated truth of == through the full protocol, so a
+// foreign operand falls back to identity like any other object.
+template <TypeGetter Type>
+PyObject* angle_richcompare(PyObject* self, PyObject* other, int op) noexcept {
+    if (op == Py_NE) {
+        Ref eq = Ref::steal(PyObject_RichCompare(self, other, Py_EQ));
+        if (!eq) return nullptr;
+        int truth = PyObject_IsTrue(eq.get());
+        return truth < 0 ? nullptr : new_bool(!truth);
+    }
+    PyTypeObject* type = Type();
+    double a, b;
+    if (!try_value<AngleObject>(self, type, a) || !is_instance(other, type)) Py_RETURN_NOTIMPLEMENTED;
+    if (!arg_value<AngleObject>(other, type, "other", b)) return nullptr;
+    switch (op) {
+        case Py_LT: return new_bool(a < b);
+        case Py_LE: return new_bool(a <= b);
+        case Py_EQ: return new_bool(a == b);
+        case Py_GT: return new_bool(a > b);
+        case Py_GE: return new_bool(a >= b);
+        default: Py_RETURN_NOTIMPLEMENTED;
+    }
+}
+
+PyObject* angle_radians_repr(PyObject* self) noexcept {
+    return angle_read(self, [](double a) {
+        static constexpr char suffix[] = " radians";
+        char text[core::FLOAT_TEXT_MAX + sizeof suffix];
+        std::size_t n = core::format_double(a, text);
+        for (std::size_t i = 0; i + 1 < sizeof suffix; ++i) text[n++] = suffix[i];
+        return PyUnicode_FromStringAndSize(text, static_cast<Py_ssize_t>(n));
+    });
+}
+
+// The degree sign U+00B0 fits one Latin-1 byte, so the text is built as a
+// one-byte-kind string directly.
+PyObject* angle_degrees_repr(PyObject* self) noexcept {
+    return angle_read(self, [](double a) {
+        char text[core::FLOAT_TEXT_MAX + 1];
+        std::size_t n = core::format_double(a, text);
+        text[n++] = static_cast<char>(0xB0);
+        return PyUnicode_FromKindAndData(PyUnicode_1BYTE_KIND, text, static_cast<Py_ssize_t>(n));
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Tables
+
+constexpr int kStatic = METH_NOARGS | METH_STATIC;
+
+PyMethodDef angle_radians_methods[] = {
+    {"zero", angle_radians_constant<0.0>, kStatic, surface::angle_radians_zero_doc},
+    {"pi", angle_radians_constant<core::PI>, kStatic, surface::angle_radians_pi_doc},
+    {"two_pi", angle_radians_constant<core::TWO_PI>, kStatic, surface::angle_radians_two_pi_doc},
+    {"half_pi", angle_radians_constant<core::HALF_PI>, kStatic, surface::angle_radians_half_pi_doc},
+    {"quarter_pi", angle_radians_constant<core::QUARTER_PI>, kStatic, surface::angle_radians_quarter_pi_doc},
+    {"third_pi", angle_radians_constant<core::THIRD_PI>, kStatic, surface::angle_radians_third_pi_doc},
+    {"sixth_pi", angle_radians_constant<core::SIXTH_PI>, kStatic, surface::angle_radians_sixth_pi_doc},
+    {"sin", angle_radians_trig<sin_of>, METH_NOARGS, surface::angle_radians_sin_doc},
+    {"cos", angle_radians_trig<cos_of>, METH_NOARGS, surface::angle_radians_cos_doc},
+    {"tan", angle_radians_trig<tan_of>, METH_NOARGS, surface::angle_radians_tan_doc},
+    {"sec", angle_radians_trig<core::sec>, METH_NOARGS, surface::angle_radians_sec_doc},
+    {"csc", angle_radians_trig<core::csc>, METH_NOARGS, surface::angle_radians_csc_doc},
+    {"cot", angle_radians_trig<core::cot>, METH_NOARGS, surface::angle_radians_cot_doc},
+    {"to_degrees", angle_radians_to_degrees, METH_NOARGS, surface::angle_radians_to_degrees_doc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMethodDef angle_degrees_methods[] = {
+    {"to_radians", angle_degrees_to_radians, METH_NOARGS, surface::angle_degrees_to_radians_doc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef angle_getset[] = {
+    {"angle", angle_get, angle_set, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 PyType_Slot angle_radians_slots[] = {
     {Py_tp_doc, const_cast<char*>(surface::angle_radians_doc)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(holder_dealloc<AngleObject>)},
+    {Py_tp_dealloc, slot(holder_dealloc<AngleObject>)},
+    {Py_tp_new, slot(angle_new<surface::angle_radians_new>)},
+    {Py_tp_vectorcall, slot(angle_vectorcall<surface::angle_radians_new>)},
+    {Py_tp_methods, angle_radians_methods},
+    {Py_tp_getset, angle_getset},
+    {Py_tp_richcompare, slot(angle_richcompare<angle_radians_type>)},
+    {Py_tp_repr, slot(angle_radians_repr)},
+    {Py_nb_add, slot(angle_radians_combine<plus>)},
+    {Py_nb_subtract, slot(angle_radians_combine<minus>)},
+    {Py_nb_multiply, slot(angle_radians_scale<times>)},
+    {Py_nb_true_divide, slot(angle_radians_scale<over>)},
+    {Py_nb_negative, slot(angle_negative<new_angle_radians>)},
     {0, nullptr},
 };
 
@@ -21,7 +249,14 @@ PyType_Spec angle_radians_spec = {
 
 PyType_Slot angle_degrees_slots[] = {
     {Py_tp_doc, const_cast<char*>(surface::angle_degrees_doc)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(holder_dealloc<AngleObject>)},
+    {Py_tp_dealloc, slot(holder_dealloc<AngleObject>)},
+    {Py_tp_new, slot(angle_new<surface::angle_degrees_new>)},
+    {Py_tp_vectorcall, slot(angle_vectorcall<surface::angle_degrees_new>)},
+    {Py_tp_methods, angle_degrees_methods},
+    {Py_tp_getset, angle_getset},
+    {Py_tp_richcompare, slot(angle_richcompare<angle_degrees_type>)},
+    {Py_tp_repr, slot(angle_degrees_repr)},
+    {Py_nb_negative, slot(angle_negative<new_angle_degrees>)},
     {0, nullptr},
 };
 

@@ -238,6 +238,33 @@ inline bool try_value(PyObject* o, PyTypeObject* type, typename Obj::Value& out)
     return true;
 }
 
+// Class-argument rule for calls that convert further arguments afterwards:
+// the shared borrow is kept until the guard dies, so Python code run by a
+// later conversion (`__float__`, a bool's truth slot) cannot change an
+// argument that has already been read.
+template <class Obj>
+class HeldArg {
+public:
+    HeldArg() noexcept = default;
+    HeldArg(const HeldArg&) = delete;
+    HeldArg& operator=(const HeldArg&) = delete;
+    ~HeldArg() { if (obj_) obj_->borrow.release_shared(); }
+
+    bool read(PyObject* o, PyTypeObject* type, const char* arg) noexcept {
+        if (!is_instance(o, type)) return err::type_mismatch(o, short_name(type), arg);
+        Obj* obj = as<Obj>(o);
+        if (!obj->borrow.try_shared()) return err::already_mutably_borrowed();
+        obj_ = obj;
+        value = obj->value;
+        return true;
+    }
+
+    typename Obj::Value value{};
+
+private:
+    Obj* obj_ = nullptr;
+};
+
 // ---------------------------------------------------------------------------
 // Results.
 inline PyObject* new_float(double v) noexcept { return PyFloat_FromDouble(v); }

@@ -60,4 +60,26 @@ inline bool arg_circle(PyObject* o, const char* arg, core::Circle& out) noexcept
     return arg_value<CircleObject>(o, circle_type(), arg, out);
 }
 
+// Properties holding a vector field of the value: the getter returns a new
+// Vec3d copy; the setter reads its Vec3d first, then takes the exclusive borrow.
+template <class Obj, core::Vec3 Obj::Value::*Field>
+PyObject* get_vec3(PyObject* self, void*) noexcept {
+    Obj* obj = as<Obj>(self);
+    SharedBorrow b(obj->borrow);
+    if (!b) return err::already_mutably_borrowed();
+    return new_vec3d(obj->value.*Field);
+}
+
+template <class Obj, core::Vec3 Obj::Value::*Field>
+int set_vec3(PyObject* self, PyObject* value, void*) noexcept {
+    if (value == nullptr) return err::no_deleter();
+    core::Vec3 v;
+    if (!arg_vec3(value, "value", v)) return -1;
+    Obj* obj = as<Obj>(self);
+    ExclusiveBorrow b(obj->borrow);
+    if (!b) return err::already_borrowed();
+    obj->value.*Field = v;
+    return 0;
+}
+
 }  // namespace orvath
