@@ -1,11 +1,89 @@
 // The functions of orvath.geometry: plane_line, circle_point,
-// circle_point_unchecked and circle_circle.
+// circle_point_unchecked and circle_circle. Only circle_circle can fail for a
+// geometric reason; the others give NaN, infinities or False instead.
+#include "core/intersect.hpp"
 #include "objects.hpp"
 #include "surface.hpp"
 
 namespace orvath {
+namespace {
+
+template <class F>
+PyCFunction geometry_cfunc(F* fn) noexcept {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
+}
+
+PyObject* geometry_plane_line(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    PyObject* buf[3];
+    PyObject* const* a = parse_args(surface::fn_plane_line, args, nargs, kwnames, buf);
+    if (a == nullptr) return nullptr;
+    HeldArg<PlaneObject> plane;
+    HeldArg<Vec3dObject> pa, pb;
+    if (!plane.read(a[0], plane_type(), "plane") || !pa.read(a[1], vec3d_type(), "a") ||
+        !pb.read(a[2], vec3d_type(), "b"))
+        return nullptr;
+    return new_vec3d(core::plane_line(plane.value, pa.value, pb.value));
+}
+
+// Both point tests share their arguments; the circle and the point stay
+// borrowed while `inner` is converted, since a numpy bool's truth slot is
+// Python code.
+template <bool (*Test)(const core::Circle&, const core::Vec3&, bool) noexcept>
+PyObject* geometry_circle_point_with(const FuncSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) noexcept {
+    PyObject* buf[3];
+    PyObject* const* a = parse_args(spec, args, nargs, kwnames, buf);
+    if (a == nullptr) return nullptr;
+    HeldArg<CircleObject> circle;
+    HeldArg<Vec3dObject> point;
+    bool inner;
+    if (!circle.read(a[0], circle_type(), "circle") || !point.read(a[1], vec3d_type(), "point") ||
+        !arg_bool(a[2], "inner", inner))
+        return nullptr;
+    return new_bool(Test(circle.value, point.value, inner));
+}
+
+PyObject* geometry_circle_point(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return geometry_circle_point_with<core::circle_point>(surface::fn_circle_point, args, nargs, kwnames);
+}
+
+PyObject* geometry_circle_point_unchecked(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                          PyObject* kwnames) noexcept {
+    return geometry_circle_point_with<core::circle_point_unchecked>(surface::fn_circle_point_unchecked, args,
+                                                                    nargs, kwnames);
+}
+
+PyObject* geometry_circle_circle(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) noexcept {
+    PyObject* buf[2];
+    PyObject* const* a = parse_args(surface::fn_circle_circle, args, nargs, kwnames, buf);
+    if (a == nullptr) return nullptr;
+    HeldArg<CircleObject> circle1, circle2;
+    if (!circle1.read(a[0], circle_type(), "circle1") || !circle2.read(a[1], circle_type(), "circle2"))
+        return nullptr;
+    const core::CircleCircle r = core::circle_circle(circle1.value, circle2.value);
+    if (r.outcome != core::CircleOutcome::Ok) {
+        PyErr_SetString(PyExc_ValueError, core::outcome_message(r.outcome));
+        return nullptr;
+    }
+    Ref first = Ref::steal(new_vec3d(r.first));
+    if (!first) return nullptr;
+    Ref second = Ref::steal(new_vec3d(r.second));
+    if (!second) return nullptr;
+    return PyTuple_Pack(2, first.get(), second.get());
+}
+
+}  // namespace
 
 PyMethodDef geometry_functions[] = {
+    {"circle_circle", geometry_cfunc(geometry_circle_circle), METH_FASTCALL | METH_KEYWORDS,
+     surface::fn_circle_circle_doc},
+    {"circle_point", geometry_cfunc(geometry_circle_point), METH_FASTCALL | METH_KEYWORDS,
+     surface::fn_circle_point_doc},
+    {"circle_point_unchecked", geometry_cfunc(geometry_circle_point_unchecked), METH_FASTCALL | METH_KEYWORDS,
+     surface::fn_circle_point_unchecked_doc},
+    {"plane_line", geometry_cfunc(geometry_plane_line), METH_FASTCALL | METH_KEYWORDS,
+     surface::fn_plane_line_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,13 +1,134 @@
 // orvath.geometry.Plane: an infinite plane, normal . p + distance = 0.
+// Every constructor stores a normalised normal; the setters store what they
+// are given. Equality, hashing and repr stay those of object (identity).
+#include "core/plane.hpp"
 #include "objects.hpp"
 #include "surface.hpp"
 
 namespace orvath {
 namespace {
 
+PlaneObject* plane_obj(PyObject* self) noexcept { return as<PlaneObject>(self); }
+
+template <class F>
+PyCFunction plane_cfunc(F* fn) noexcept {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
+}
+
+// ---------------------------------------------------------------------------
+// Lifecycle
+
+// The `distance` argument is the signed distance from the origin; the plane
+// stores its negation as the constant term.
+PyObject* plane_make(PyTypeObject* type, PyObject* const* args) noexcept {
+    HeldArg<Vec3dObject> normal;
+    if (!normal.read(args[0], vec3d_type(), "normal")) return nullptr;
+    double distance;
+    if (!arg_double(args[1], "distance", distance)) return nullptr;
+    return new_holder<PlaneObject>(type, core::make_plane(normal.value, distance));
+}
+
+PyObject* plane_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    PyObject* buf[2];
+    PyObject* const* a = parse_tuple(surface::plane_new, args, kwargs, buf);
+    return a ? plane_make(type, a) : nullptr;
+}
+
+PyObject* plane_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf,
+                           PyObject* kwnames) noexcept {
+    PyObject* buf[2];
+    PyObject* const* a = parse_args(surface::plane_new, args, static_cast<Py_ssize_t>(nargsf), kwnames, buf);
+    return a ? plane_make(reinterpret_cast<PyTypeObject*>(type), a) : nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Static constructors
+
+PyObject* plane_xy(PyObject*, PyObject*) noexcept { return new_plane(core::plane_xy()); }
+PyObject* plane_xz(PyObject*, PyObject*) noexcept { return new_plane(core::plane_xz()); }
+PyObject* plane_yz(PyObject*, PyObject*) noexcept { return new_plane(core::plane_yz()); }
+
+PyObject* plane_from_point(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    PyObject* buf[2];
+    PyObject* const* a = parse_args(surface::plane_from_point, args, nargs, kwnames, buf);
+    if (a == nullptr) return nullptr;
+    HeldArg<Vec3dObject> normal, point;
+    if (!normal.read(a[0], vec3d_type(), "normal") || !point.read(a[1], vec3d_type(), "point"))
+        return nullptr;
+    return new_plane(core::plane_from_point(normal.value, point.value));
+}
+
+PyObject* plane_from_points(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    PyObject* buf[3];
+    PyObject* const* a = parse_args(surface::plane_from_points, args, nargs, kwnames, buf);
+    if (a == nullptr) return nullptr;
+    HeldArg<Vec3dObject> p1, p2, p3;
+    if (!p1.read(a[0], vec3d_type(), "point1") || !p2.read(a[1], vec3d_type(), "point2") ||
+        !p3.read(a[2], vec3d_type(), "point3"))
+        return nullptr;
+    return new_plane(core::plane_from_points(p1.value, p2.value, p3.value));
+}
+
+// ---------------------------------------------------------------------------
+// Methods
+
+PyObject* plane_distance_to_point(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) noexcept {
+    PyObject* buf[1];
+    PyObject* const* a = parse_args(surface::plane_distance_to_point, args, nargs, kwnames, buf);
+    if (a == nullptr) return nullptr;
+    SharedBorrow b(plane_obj(self)->borrow);
+    if (!b) return err::already_mutably_borrowed();
+    HeldArg<Vec3dObject> point;
+    if (!point.read(a[0], vec3d_type(), "point")) return nullptr;
+    return new_float(core::distance_to_point(plane_obj(self)->value, point.value));
+}
+
+PyObject* plane_contains_point(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                               PyObject* kwnames) noexcept {
+    PyObject* buf[1];
+    PyObject* const* a = parse_args(surface::plane_contains_point, args, nargs, kwnames, buf);
+    if (a == nullptr) return nullptr;
+    SharedBorrow b(plane_obj(self)->borrow);
+    if (!b) return err::already_mutably_borrowed();
+    HeldArg<Vec3dObject> point;
+    if (!point.read(a[0], vec3d_type(), "point")) return nullptr;
+    return new_bool(core::contains_point(plane_obj(self)->value, point.value));
+}
+
+// ---------------------------------------------------------------------------
+// Tables
+
+PyMethodDef plane_methods[] = {
+    {"from_point", plane_cfunc(plane_from_point), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     surface::plane_from_point_doc},
+    {"from_points", plane_cfunc(plane_from_points), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     surface::plane_from_points_doc},
+    {"xy", plane_xy, METH_NOARGS | METH_STATIC, surface::plane_xy_doc},
+    {"xz", plane_xz, METH_NOARGS | METH_STATIC, surface::plane_xz_doc},
+    {"yz", plane_yz, METH_NOARGS | METH_STATIC, surface::plane_yz_doc},
+    {"contains_point", plane_cfunc(plane_contains_point), METH_FASTCALL | METH_KEYWORDS,
+     surface::plane_contains_point_doc},
+    {"distance_to_point", plane_cfunc(plane_distance_to_point), METH_FASTCALL | METH_KEYWORDS,
+     surface::plane_distance_to_point_doc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef plane_getset[] = {
+    {"normal", get_vec3<PlaneObject, &core::Plane::normal>, set_vec3<PlaneObject, &core::Plane::normal>,
+     nullptr, nullptr},
+    {"distance", get_double<PlaneObject, &core::Plane::distance>,
+     set_double<PlaneObject, &core::Plane::distance>, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 PyType_Slot plane_slots[] = {
     {Py_tp_doc, const_cast<char*>(surface::plane_doc)},
+    {Py_tp_new, reinterpret_cast<void*>(plane_new)},
+    {Py_tp_vectorcall, reinterpret_cast<void*>(plane_vectorcall)},
     {Py_tp_dealloc, reinterpret_cast<void*>(holder_dealloc<PlaneObject>)},
+    {Py_tp_methods, plane_methods},
+    {Py_tp_getset, plane_getset},
     {0, nullptr},
 };
 
