@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cmath>
+#include <initializer_list>
 
 namespace orvath::core {
 
@@ -30,10 +31,6 @@ inline std::uint64_t load_le64(const unsigned char* p) noexcept {
     std::uint64_t m = 0;
     for (int b = 7; b >= 0; --b) m = (m << 8) | p[b];
     return m;
-}
-
-inline void store_le64(unsigned char* p, std::uint64_t v) noexcept {
-    for (int b = 0; b < 8; ++b) p[b] = static_cast<unsigned char>(v >> (8 * b));
 }
 
 // All NaNs share one pattern, and adding +0.0 folds -0.0 into +0.0, so values
@@ -74,12 +71,24 @@ std::uint64_t siphash13(std::uint64_t k0, std::uint64_t k1, const unsigned char*
     return (v0 ^ v1) ^ (v2 ^ v3);
 }
 
+// The 24-byte message is three little-endian words, so the general routine
+// unrolls to three compression rounds on the component patterns directly.
 std::int64_t hash_vec3(const Vec3& v) noexcept {
-    unsigned char msg[24];
-    store_le64(msg, component_bits(v.x));
-    store_le64(msg + 8, component_bits(v.y));
-    store_le64(msg + 16, component_bits(v.z));
-    const auto h = static_cast<std::int64_t>(siphash13(0, 0, msg, sizeof msg));
+    std::uint64_t v0 = 0x736f6d6570736575ULL;
+    std::uint64_t v1 = 0x646f72616e646f6dULL;
+    std::uint64_t v2 = 0x6c7967656e657261ULL;
+    std::uint64_t v3 = 0x7465646279746573ULL;
+    for (std::uint64_t m : {component_bits(v.x), component_bits(v.y), component_bits(v.z),
+                            std::uint64_t{24} << 56}) {
+        v3 ^= m;
+        sip_round(v0, v1, v2, v3);
+        v0 ^= m;
+    }
+    v2 ^= 0xff;
+    sip_round(v0, v1, v2, v3);
+    sip_round(v0, v1, v2, v3);
+    sip_round(v0, v1, v2, v3);
+    const auto h = static_cast<std::int64_t>((v0 ^ v1) ^ (v2 ^ v3));
     return h == -1 ? -2 : h;
 }
 
