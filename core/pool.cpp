@@ -1,0 +1,392 @@
+#include "core/pool.hpp"
+
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <system_error>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
+namespace orvath::core {
+
+namespace {
+
+// The singleton. Written under g_create_mutex (and by the fork child handler),
+// read lock-free on every bulk operation.
+std::atomic<Pool*> g_pool{nullptr};
+std::mutex g_create_mutex;
+bool g_atfork_registered = false;
+
+std::atomic<int> g_fail_thread_start_at{-1};
+
+// Set on pool workers. A body that itself submits work to a pool from a worker
+// runs that work inline: the worker already is one of the pool's hands, and
+// waiting on other workers from inside a worker is how nested pools deadlock.
+thread_local bool t_is_worker = false;
+
+constexpr std::size_t kMaxThreads = 1024;
+
+// How long a submitter spins for the last running chunks before sleeping.
+constexpr std::chrono::microseconds kCallerSpin{10};
+// How long an idle worker watches for new work before it sleeps.
+constexpr std::chrono::microseconds kWorkerSpin{5};
+
+inline void cpu_relax() noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield" ::: "memory");
+#endif
+}
+
+unsigned floor_log2(std::size_t v) noexcept {  // v >= 1
+    return static_cast<unsigned>(sizeof(std::size_t) * 8 - 1) - static_cast<unsigned>(__builtin_clzll(v));
+}
+
+unsigned ceil_log2(std::size_t v) noexcept {  // v >= 1
+    return v <= 1 ? 0u : floor_log2(v - 1) + 1;
+}
+
+std::size_t default_thread_count() noexcept {
+    // ORVATH_NUM_THREADS overrides the processor count (read once, at creation).
+    if (const char* env = std::getenv("ORVATH_NUM_THREADS")) {
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long v = std::strtoull(env, &end, 10);
+        if (errno == 0 && end != env && *end == '\0' && v >= 1 && v <= kMaxThreads)
+            return static_cast<std::size_t>(v);
+    }
+    // Logical processors this process may run on: the affinity mask respects
+    // taskset and container CPU sets, which the online-CPU count does not.
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof(set), &set) == 0) {
+        const int c = CPU_COUNT(&set);
+        if (c >= 1) return static_cast<std::size_t>(c) < kMaxThreads ? static_cast<std::size_t>(c) : kMaxThreads;
+    }
+    const unsigned hc = std::thread::hardware_concurrency();
+    if (hc == 0) return 1;
+    return hc < kMaxThreads ? hc : kMaxThreads;
+}
+
+// fork() from a process whose pool runs leaves the child with the forking
+// thread only. The prepare/parent pair keeps a pool creation from being cut in
+// half by the fork; the child forgets the parent's pool (leaking it: its
+// mutexes may be held by threads that no longer exist, so it must not be
+// touched), and its next instance() starts a fresh one.
+void atfork_prepare() noexcept { g_create_mutex.lock(); }
+void atfork_parent() noexcept { g_create_mutex.unlock(); }
+void atfork_child() noexcept {
+    g_pool.store(nullptr, std::memory_order_relaxed);
+    g_create_mutex.unlock();
+}
+
+void set_error(std::string* error, const char* detail) noexcept {
+    if (error == nullptr) return;
+    try {
+        *error = Pool::kNotInitialized;
+        *error += ' ';
+        *error += detail;
+    } catch (...) {
+        // Out of memory while reporting: leave what fits.
+    }
+}
+
+}  // namespace
+
+void Pool::simulate_thread_start_failure(int worker_index) noexcept {
+    g_fail_thread_start_at.store(worker_index, std::memory_order_relaxed);
+}
+
+Pool* Pool::instance(std::string* error) noexcept {
+    if (Pool* p = g_pool.load(std::memory_order_acquire)) return p;
+    try {
+        std::lock_guard<std::mutex> lock(g_create_mutex);
+        if (Pool* p = g_pool.load(std::memory_order_acquire)) return p;
+        if (!g_atfork_registered) {
+            if (pthread_atfork(atfork_prepare, atfork_parent, atfork_child) != 0) {
+                set_error(error, "Could not register the fork handlers.");
+                return nullptr;
+            }
+            g_atfork_registered = true;
+        }
+        std::unique_ptr<Pool> created = create(default_thread_count(), error);
+        if (!created) return nullptr;
+        // Deliberately leaked: see instance() in the header.
+        Pool* p = created.release();
+        g_pool.store(p, std::memory_order_release);
+        return p;
+    } catch (...) {
+        set_error(error, "Unexpected failure while creating it.");
+        return nullptr;
+    }
+}
+
+std::unique_ptr<Pool> Pool::create(std::size_t threads, std::string* error) noexcept {
+    if (threads < 1) threads = 1;
+    if (threads > kMaxThreads) threads = kMaxThreads;
+    std::unique_ptr<Pool> pool;
+    try {
+        pool.reset(new Pool());
+    } catch (...) {
+        set_error(error, "Out of memory.");
+        return nullptr;
+    }
+    if (!pool->start_workers(threads, error)) return nullptr;
+    return pool;
+}
+
+bool Pool::start_workers(std::size_t count, std::string* error) noexcept {
+    // Workers block every asynchronous signal so that signals keep going to the
+    // threads that expect them (the interpreter's main thread above all). A new
+    // thread inherits the creating thread's mask, so block around the starts.
+    // Faults stay unblocked: a crash in a worker must reach the process's
+    // handlers (such as a fault dumper) rather than kill it silently.
+    sigset_t all, old;
+    sigfillset(&all);
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT, SIGSYS}) sigdelset(&all, sig);
+    const bool masked = pthread_sigmask(SIG_BLOCK, &all, &old) == 0;
+    bool ok = true;
+    try {
+        threads_.reserve(count);
+        const int fail_at = g_fail_thread_start_at.load(std::memory_order_relaxed);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (fail_at >= 0 && static_cast<std::size_t>(fail_at) == i)
+                throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                        "simulated thread start failure");
+            threads_.emplace_back([this] { worker_main(); });
+        }
+    } catch (const std::system_error& e) {
+        ok = false;
+        std::string detail;
+        try {
+            detail = "Failed to start worker thread " + std::to_string(threads_.size() + 1) + " of " +
+                     std::to_string(count) + ": " + e.code().message() + ".";
+        } catch (...) {
+        }
+        set_error(error, detail.empty() ? "Failed to start a worker thread." : detail.c_str());
+    } catch (...) {
+        ok = false;
+        set_error(error, "Out of memory while starting the worker threads.");
+    }
+    if (masked) pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (!ok) stop_workers();
+    return ok;
+}
+
+void Pool::stop_workers() noexcept {
+    stop_.store(true, std::memory_order_seq_cst);
+    wake_seq_.fetch_add(1, std::memory_order_seq_cst);
+    wake_seq_.notify_all();
+    for (std::thread& t : threads_) {
+        if (t.joinable()) t.join();
+    }
+    threads_.clear();
+}
+
+Pool::~Pool() { stop_workers(); }
+
+unsigned Pool::plan_depth(std::size_t n, std::size_t cost_per_item) const noexcept {
+    if (n < 2 || t_is_worker) return 0;
+    if (cost_per_item == 0) cost_per_item = 1;
+    const std::size_t total =
+        n > static_cast<std::size_t>(-1) / cost_per_item ? static_cast<std::size_t>(-1) : n * cost_per_item;
+    if (total < kSerialCutoff) return 0;
+    // About two chunks per participant (workers plus the caller): enough slack
+    // that a participant that starts late or is preempted leaves no long tail.
+    unsigned depth = ceil_log2(2 * (threads_.size() + 1));
+    // Every halving must split a range of at least 2 elements: with depth <=
+    // floor(log2 n) each leaf keeps at least one element.
+    depth = std::min(depth, floor_log2(n));
+    depth = std::min(depth, floor_log2(total / kMinChunkCost));
+    depth = std::min(depth, kMaxDepth);
+    return depth;
+}
+
+void Pool::run_chunk(Op& op, std::size_t k) noexcept {
+    // After a failure the rest of the operation is skipped but still counted,
+    // so the caller's wait ends normally.
+    if (op.failed.load(std::memory_order_relaxed)) return;
+    std::size_t b, e;
+    chunk_bounds(op.n, op.depth, k, b, e);
+    try {
+        op.fn.call(op.fn.ctx, k, b, e);
+    } catch (...) {
+        op.failed.store(true, std::memory_order_relaxed);
+    }
+}
+
+// Runs chunk k of op and then keeps taking op's next chunks. The next chunk is
+// claimed before the current one is counted as finished: while a thread holds
+// an unfinished chunk the op cannot complete, so its submitter is still
+// waiting and the Op object is still alive.
+void Pool::work_on(Op& op, std::size_t k) noexcept {
+    const std::size_t chunks = op.chunks;  // op may be gone after our count-down
+    for (;;) {
+        run_chunk(op, k);
+        const std::size_t next = op.next.fetch_add(1, std::memory_order_relaxed);
+        if (op.remaining.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            // Last chunk finished. Every chunk is finished, so `next` cannot be
+            // a real chunk.
+            finish(op);
+            return;
+        }
+        // From here op is only alive if `next` is a chunk we now own.
+        if (next >= chunks) return;
+        k = next;
+    }
+}
+
+// Called once per op, by whoever finished its last chunk. The exchange is the
+// last access to op: after it the submitter may return and destroy it, so the
+// wake-up only touches the pool's own words.
+void Pool::finish(Op& op) noexcept {
+    if (op.state.exchange(kDone, std::memory_order_seq_cst) == kCallerAsleep) {
+        done_seq_.fetch_add(1, std::memory_order_seq_cst);
+        done_seq_.notify_all();
+    }
+}
+
+void Pool::unlink(Op& op) noexcept {  // under mutex_
+    if (!op.queued.load(std::memory_order_relaxed)) return;
+    if (op.prev) op.prev->next_op = op.next_op; else head_ = op.next_op;
+    if (op.next_op) op.next_op->prev = op.prev; else tail_ = op.prev;
+    op.prev = op.next_op = nullptr;
+    op.queued.store(false, std::memory_order_release);  // last touch of op
+}
+
+void Pool::lock_queue() noexcept {
+    // A blocked lock() costs a futex sleep and, for the holder, a futex wake
+    // on unlock: tens of microseconds on virtual machines, against critical
+    // sections of a few dozen nanoseconds.
+    for (int i = 0; i < 256; ++i) {
+        if (mutex_.try_lock()) return;
+        cpu_relax();
+    }
+    mutex_.lock();
+}
+
+void Pool::wake_one_worker() noexcept {
+    if (sleepers_.load(std::memory_order_seq_cst) > 0) wake_seq_.notify_one();
+}
+
+bool Pool::run(std::size_t n, unsigned depth, ChunkFn fn) noexcept {
+    Op op;
+    op.fn = fn;
+    op.n = n;
+    op.depth = depth;
+    op.chunks = std::size_t{1} << depth;
+    op.remaining.store(op.chunks, std::memory_order_relaxed);
+
+    lock_queue();
+    op.prev = tail_;
+    if (tail_) tail_->next_op = &op; else head_ = &op;
+    tail_ = &op;
+    op.queued.store(true, std::memory_order_relaxed);
+    mutex_.unlock();
+    // Wake one sleeper only: each woken worker wakes more while chunks remain,
+    // so the submitter pays for one wake-up call, not one per worker.
+    wake_seq_.fetch_add(1, std::memory_order_seq_cst);
+    wake_one_worker();
+
+    // The caller takes chunks like any worker. On a busy machine it often ends
+    // up doing most of a small operation before the workers are even awake.
+    const std::size_t first = op.next.fetch_add(1, std::memory_order_relaxed);
+    if (first < op.chunks) work_on(op, first);
+
+    // Every chunk is handed out by now; make sure no worker finds op again.
+    // Usually the worker that took the last chunk has unlinked it already.
+    for (int i = 0; op.queued.load(std::memory_order_acquire); ++i) {
+        if (i < 256 ? mutex_.try_lock() : (mutex_.lock(), true)) {
+            unlink(op);
+            mutex_.unlock();
+            break;
+        }
+        cpu_relax();
+    }
+
+    if (op.state.load(std::memory_order_acquire) != kDone) {
+        // Chunks still running elsewhere, at most one per thread. Spin briefly
+        // before sleeping: the rest usually takes less than a sleep round trip.
+        const auto deadline = std::chrono::steady_clock::now() + kCallerSpin;
+        while (op.state.load(std::memory_order_acquire) != kDone) {
+            for (int i = 0; i < 16; ++i) cpu_relax();
+            if (std::chrono::steady_clock::now() >= deadline) break;
+        }
+        std::uint32_t expected = kRunning;
+        if (op.state.compare_exchange_strong(expected, kCallerAsleep, std::memory_order_seq_cst)) {
+            // The finisher moves done_seq_ after it sets kDone, so reading the
+            // sequence before the state cannot miss the wake-up.
+            for (;;) {
+                const std::uint32_t seq = done_seq_.load(std::memory_order_seq_cst);
+                if (op.state.load(std::memory_order_seq_cst) == kDone) break;
+                done_seq_.wait(seq, std::memory_order_seq_cst);
+            }
+        }
+    }
+    return !op.failed.load(std::memory_order_relaxed);
+}
+
+void Pool::worker_main() noexcept {
+    t_is_worker = true;
+    pthread_setname_np(pthread_self(), "orvath-worker");  // visible in top/gdb
+    bool spun = false;
+    for (;;) {
+        // Read before looking at the queue: a submission after the look moves
+        // the sequence away from this value, so the sleep below cannot miss it.
+        const std::uint32_t seen = wake_seq_.load(std::memory_order_seq_cst);
+        Op* op = nullptr;
+        std::size_t k = 0, chunks = 0;
+        lock_queue();
+        if (head_ != nullptr) {
+            // op is queued, so its submitter has not passed its own unlink
+            // (which needs the mutex we hold): op is alive while we claim.
+            op = head_;
+            chunks = op->chunks;
+            k = op->next.fetch_add(1, std::memory_order_relaxed);
+            if (k + 1 >= chunks) unlink(*op);  // nothing left to hand out
+        }
+        mutex_.unlock();
+
+        if (op != nullptr) {
+            spun = false;
+            if (k >= chunks) continue;
+            if (k + 1 < chunks) {
+                // More to share: pass the wake-up on, to two sleepers so that
+                // waking n workers takes log2(n) hand-offs rather than n.
+                wake_one_worker();
+                if (k + 2 < chunks) wake_one_worker();
+            }
+            work_on(*op, k);
+            continue;
+        }
+        if (stop_.load(std::memory_order_acquire)) return;
+        if (!spun && kWorkerSpin.count() > 0) {
+            // Operations often come in quick succession (the two passes of a
+            // search, a construction followed by a bulk operation); a worker
+            // still spinning picks the next one up without the wake-up latency
+            // of a sleeping thread, and costs its submitter no wake-up call.
+            spun = true;
+            const auto deadline = std::chrono::steady_clock::now() + kWorkerSpin;
+            while (wake_seq_.load(std::memory_order_relaxed) == seen &&
+                   std::chrono::steady_clock::now() < deadline) {
+                for (int i = 0; i < 16; ++i) cpu_relax();
+            }
+            continue;
+        }
+        spun = false;
+        // Announce the sleep before the final check: a submitter that misses
+        // the announcement has moved wake_seq_ before our check reads it.
+        sleepers_.fetch_add(1, std::memory_order_seq_cst);
+        if (wake_seq_.load(std::memory_order_seq_cst) == seen) wake_seq_.wait(seen, std::memory_order_seq_cst);
+        sleepers_.fetch_sub(1, std::memory_order_seq_cst);
+    }
+}
+
+}  // namespace orvath::core

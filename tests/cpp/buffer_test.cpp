@@ -1,0 +1,145 @@
+#include "core/buffer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using orvath::core::alloc_huge;
+using orvath::core::free_huge;
+using orvath::core::HugeBuffer;
+using orvath::core::kHugeThreshold;
+using orvath::core::realloc_huge;
+
+constexpr std::size_t kMiB = std::size_t{1} << 20;
+
+void fill(void* p, std::size_t bytes, std::uint8_t seed) {
+    auto* b = static_cast<std::uint8_t*>(p);
+    for (std::size_t i = 0; i < bytes; ++i) b[i] = static_cast<std::uint8_t>(seed + i * 31);
+}
+
+std::size_t count_mismatches(const void* p, std::size_t bytes, std::uint8_t seed) {
+    const auto* b = static_cast<const std::uint8_t*>(p);
+    std::size_t bad = 0;
+    for (std::size_t i = 0; i < bytes; ++i) bad += b[i] != static_cast<std::uint8_t>(seed + i * 31);
+    return bad;
+}
+
+// The "THPeligible" field of the mapping containing p in /proc/self/smaps, or
+// -1 when it cannot be read.
+int thp_eligible(const void* p) {
+    std::ifstream smaps("/proc/self/smaps");
+    if (!smaps) return -1;
+    const auto addr = reinterpret_cast<std::uintptr_t>(p);
+    std::string line;
+    bool inside = false;
+    while (std::getline(smaps, line)) {
+        unsigned long long lo, hi;
+        char dash;
+        std::istringstream head(line);
+        if (line.find(':') > line.find('-') && (head >> std::hex >> lo >> dash >> hi) && dash == '-') {
+            inside = addr >= lo && addr < hi;
+            continue;
+        }
+        if (inside && line.rfind("THPeligible:", 0) == 0) return std::stoi(line.substr(12));
+    }
+    return -1;
+}
+
+bool thp_available() {
+    std::ifstream f("/sys/kernel/mm/transparent_hugepage/enabled");
+    std::string s;
+    return f && std::getline(f, s) && s.find("[never]") == std::string::npos;
+}
+
+TEST(BufferTest, ZeroBytesIsNull) {
+    EXPECT_EQ(alloc_huge(0), nullptr);
+    free_huge(nullptr, 0);
+    free_huge(nullptr, 100 * kMiB);
+}
+
+TEST(BufferTest, SmallAndLargeBlocksAreUsable) {
+    for (std::size_t bytes : {std::size_t{1}, std::size_t{24}, std::size_t{4096}, kHugeThreshold - 8, kHugeThreshold,
+                              kHugeThreshold + 24, 7 * kMiB + 5}) {
+        void* p = alloc_huge(bytes);
+        ASSERT_NE(p, nullptr) << bytes;
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 16, 0u);
+        fill(p, bytes, 7);
+        EXPECT_EQ(count_mismatches(p, bytes, 7), 0u);
+        free_huge(p, bytes);
+    }
+}
+
+TEST(BufferTest, LargeBlocksAreHugePageAlignedAndAdvised) {
+    const std::size_t bytes = 6 * kMiB + 100;
+    void* p = alloc_huge(bytes);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % (2 * kMiB), 0u);
+    std::memset(p, 1, bytes);
+    if (thp_available()) {
+        const int eligible = thp_eligible(p);
+        if (eligible < 0) GTEST_SKIP() << "no /proc/self/smaps here";
+        EXPECT_EQ(eligible, 1);
+    }
+    free_huge(p, bytes);
+}
+
+TEST(BufferTest, ReallocKeepsContentAcrossEveryTransition) {
+    // small -> small -> huge -> bigger huge -> smaller huge -> small -> freed
+    std::size_t size = 1000;
+    void* p = alloc_huge(size);
+    ASSERT_NE(p, nullptr);
+    fill(p, size, 3);
+    std::size_t kept = size;
+    const std::size_t steps[] = {50'000, 3 * kMiB, 9 * kMiB + 1, 9 * kMiB + 2, 4 * kMiB, 100'000, 10};
+    for (std::size_t next : steps) {
+        void* q = realloc_huge(p, size, next);
+        ASSERT_NE(q, nullptr) << size << " -> " << next;
+        if (next < kept) kept = next;
+        EXPECT_EQ(count_mismatches(q, kept, 3), 0u) << size << " -> " << next;
+        // The whole new block is writable.
+        std::memset(static_cast<char*>(q) + kept, 0, next - kept);
+        if (next >= kHugeThreshold) {
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(q) % (2 * kMiB), 0u);
+        }
+        p = q;
+        size = next;
+    }
+    EXPECT_EQ(realloc_huge(p, size, 0), nullptr);
+    void* fresh = realloc_huge(nullptr, 0, 3 * kMiB);
+    ASSERT_NE(fresh, nullptr);
+    free_huge(fresh, 3 * kMiB);
+}
+
+TEST(BufferTest, HugeBufferOwnsAndMoves) {
+    HugeBuffer<double> a(1'000'000);
+    ASSERT_EQ(a.size(), 1'000'000u);
+    ASSERT_NE(a.data(), nullptr);
+    for (std::size_t i = 0; i < a.size(); ++i) a[i] = static_cast<double>(i);
+    HugeBuffer<double> b(std::move(a));
+    EXPECT_EQ(a.size(), 0u);
+    EXPECT_EQ(a.data(), nullptr);
+    EXPECT_EQ(b[999'999], 999'999.0);
+    HugeBuffer<double> c(10);
+    c = std::move(b);
+    EXPECT_EQ(c.size(), 1'000'000u);
+    EXPECT_EQ(c[12345], 12345.0);
+    const std::size_t n = c.size();
+    double* raw = c.release();
+    EXPECT_EQ(c.size(), 0u);
+    EXPECT_EQ(raw[n - 1], static_cast<double>(n - 1));
+    free_huge(raw, n * sizeof(double));
+
+    HugeBuffer<double> empty(0);
+    EXPECT_EQ(empty.size(), 0u);
+    HugeBuffer<double> impossible(static_cast<std::size_t>(-1) / 4);
+    EXPECT_EQ(impossible.size(), 0u);
+    EXPECT_EQ(impossible.data(), nullptr);
+}
+
+}  // namespace
