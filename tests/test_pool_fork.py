@@ -1,0 +1,108 @@
+"""The worker pool as Python sees it: started by the first bulk operation (and
+nothing earlier), one worker per logical processor or ORVATH_NUM_THREADS, and
+usable again in a child made by fork() after the parent's pool has started."""
+import multiprocessing
+import os
+import subprocess
+import sys
+import textwrap
+import warnings
+
+import pytest
+
+orvath = pytest.importorskip("orvath")
+
+# Runs in a fresh interpreter, whose only thread is the main one: counts the
+# threads this process has besides it before and after each step.
+PROBE = textwrap.dedent(r"""
+    import os, sys
+    def workers():
+        return len(os.listdir("/proc/self/task")) - 1
+    from orvath import Vec3d, VecList
+    steps = [workers()]
+    vl = VecList([Vec3d(1, 2, 3)]); vl.append(Vec3d(0, 0, 0)); vl.extend(vl.__class__(vl)); vl[0]; list(vl); len(vl)
+    steps.append(workers())
+    getattr(VecList.empty(), sys.argv[1])(*eval(sys.argv[2]))
+    steps.append(workers())
+    VecList.empty().magnitude()
+    steps.append(workers())
+    print(*steps)
+""")
+
+
+def probe(member, args, threads=None):
+    env = dict(os.environ)
+    env.pop("ORVATH_NUM_THREADS", None)
+    if threads is not None:
+        env["ORVATH_NUM_THREADS"] = threads
+    env["PYTHONPATH"] = os.path.dirname(orvath.__file__)
+    out = subprocess.run([sys.executable, "-c", PROBE, member, args], env=env, capture_output=True,
+                         text=True, timeout=120)
+    assert out.returncode == 0, out.stderr
+    return [int(x) for x in out.stdout.split()]
+
+
+@pytest.mark.parametrize("member, args", [
+    ("magnitude", "()"), ("dot", "(Vec3d(0, 0, 0),)"), ("cross", "(Vec3d(0, 0, 0),)"),
+    ("normalize", "()"), ("is_unit", "()"), ("to_array", "()"), ("collapse", "(2,)"),
+    ("__add__", "(Vec3d(0, 0, 0),)"), ("__mul__", "(2.0,)"), ("__truediv__", "(0.0,)"),
+    ("rotate", "(__import__('orvath').Quat(1, 0, 0, 0),)"), ("__repr__", "()"),
+])
+def test_first_bulk_operation_starts_the_pool_even_on_an_empty_list(member, args):
+    before_import_use, after_container_use, after_first, after_second = probe(member, args)
+    expected = len(os.sched_getaffinity(0))
+    assert (before_import_use, after_container_use) == (0, 0)
+    assert after_first == after_second == expected
+
+
+def test_pool_starts_before_the_empty_list_fault():
+    # The unwrap failure comes from the search, after the pool was asked for.
+    assert probe("__len__", "()", "3")[2] == 0
+    out = subprocess.run(
+        [sys.executable, "-c", "import orvath, os\n"
+         "try: orvath.VecList.empty().minimum_distance_to(orvath.Vec3d(0, 0, 0), 1)\n"
+         "except BaseException as e: print(str(e))\n"
+         "print(len(os.listdir('/proc/self/task')) - 1)"],
+        env={**os.environ, "ORVATH_NUM_THREADS": "3", "PYTHONPATH": os.path.dirname(orvath.__file__)},
+        capture_output=True, text=True, timeout=120)
+    assert out.stdout.split("\n")[:2] == ["called `Option::unwrap()` on a `None` value", "3"]
+
+
+@pytest.mark.parametrize("setting, expected", [("1", 1), ("3", 3), ("0", None), ("lots", None)])
+def test_thread_count_setting(setting, expected):
+    counts = probe("magnitude", "()", setting)
+    assert counts[3] == (expected if expected is not None else len(os.sched_getaffinity(0)))
+
+
+def child_work(queue):
+    from orvath import Vec3d, VecList
+    vl = VecList([Vec3d(float(i), 1.0, -2.0) for i in range(300000)])
+    norm = vl.normalize()
+    queue.put((len(norm), norm[299999].to_array(), vl.minimum_distance_to(Vec3d(5.0, 1.0, -2.0), 1),
+               sum(vl.magnitude()[:10])))
+
+
+def test_bulk_operation_in_a_forked_child_completes():
+    # Start the pool here, with enough work for the workers to take part.
+    big = orvath.VecList([orvath.Vec3d(float(i), 1.0, -2.0) for i in range(300000)])
+    expected_norm = big.normalize()
+    ctx = multiprocessing.get_context("fork")
+    queue = ctx.Queue()
+    with warnings.catch_warnings():
+        # The interpreter warns that forking a process with threads may deadlock;
+        # not waiting for the parent's workers is exactly what is tested.
+        warnings.simplefilter("ignore", DeprecationWarning)
+        child = ctx.Process(target=child_work, args=(queue,))
+        child.start()
+    try:
+        result = queue.get(timeout=60)
+        child.join(timeout=60)
+    finally:
+        if child.is_alive():
+            child.kill()
+            child.join()
+    assert child.exitcode == 0
+    assert result == (300000, expected_norm[299999].to_array(), (5, 0.0),
+                      sum(big.magnitude()[:10]))
+    # The parent's pool is untouched by the fork.
+    assert big.normalize().to_array()[-5:] == expected_norm.to_array()[-5:]
