@@ -1,0 +1,260 @@
+"""VecList bulk operations against the fastest numpy expression of the same computation.
+
+For every bulk member and for 1e3, 1e5, 1e6 and 1e7 elements, prints the ratio
+numpy time / orvath time (above 1.0: orvath is faster). Each numpy side is the
+fastest of a few candidate expressions over a precomputed float64 array of
+shape (n, 3) holding the same values; members that return a Python list are
+compared with the numpy expression followed by .tolist(), since that is what
+produces the same result. Both sides are timed alternately in the same loop
+(median of several repeats, fewer at 1e7), with the garbage collector off.
+
+Then: list-returning members against a bare .tolist() of a precomputed array
+of the same length (target: orvath within 1.15x of it), minimum_distance_to
+with stride 1 against numpy's argmin over squared distances, and each member
+on a one-element list against the matching single-object method.
+"""
+import gc
+import math
+import os
+import statistics
+import sys
+import time
+
+# The comparison is with numpy as the machine runs it by default; tuning
+# overrides left in the environment would skew it.
+for _name in ("OPENBLAS_CORETYPE", "OPENBLAS_L2_SIZE"):
+    os.environ.pop(_name, None)
+
+import numpy as np  # noqa: E402
+
+import orvath  # noqa: E402
+from orvath import Quat, Vec3d, VecList  # noqa: E402
+
+SIZES = [10**3, 10**5, 10**6, 10**7]
+EPS = 2.0**-52
+O = (0.25, -0.5, 0.75)
+QUAT = Quat.from_axis_angle(Vec3d(0.0, 0.6, 0.8), orvath.AngleRadians(0.3))
+
+
+def rotation_matrix_t(q):
+    # Applied as `a @ m`: the same rotation as Quat.rotate for a unit quaternion.
+    rows = q.to_rotation_matrix()
+    return np.array(rows, dtype=np.float64)
+
+
+def np_cross(a, o):
+    c = np.empty_like(a)
+    x, y, z = a[:, 0], a[:, 1], a[:, 2]
+    np.subtract(y * o[2], z * o[1], out=c[:, 0])
+    np.subtract(z * o[0], x * o[2], out=c[:, 1])
+    np.subtract(x * o[1], y * o[0], out=c[:, 2])
+    return c
+
+
+def np_collapse(a):
+    c = a.copy()
+    c[:, 1] = 0.0
+    return c
+
+
+def np_nearest(a, o):
+    d = a - o
+    k = np.einsum("ij,ij->i", d, d)
+    i = int(k.argmin())
+    return i, math.sqrt(k[i])
+
+
+def np_nearest_sum(a, o):
+    d = a - o
+    d *= d
+    k = d.sum(axis=1)
+    i = int(k.argmin())
+    return i, math.sqrt(k[i])
+
+
+def np_sq(a):
+    return np.einsum("ij,ij->i", a, a)
+
+
+def cases(a, vl, o_np, o):
+    """(member, returns_list, orvath call, numpy candidates)."""
+    m = rotation_matrix_t(QUAT)
+    out = np.empty_like(a)
+    return [
+        ("dot", True, lambda: vl.dot(o),
+         [lambda: (a @ o_np).tolist(), lambda: np.einsum("ij,j->i", a, o_np).tolist()]),
+        ("magnitude", True, lambda: vl.magnitude(),
+         [lambda: np.sqrt(np_sq(a)).tolist(), lambda: np.linalg.norm(a, axis=1).tolist()]),
+        ("is_unit", True, lambda: vl.is_unit(),
+         [lambda: (np.abs(np.sqrt(np_sq(a)) - 1.0) < EPS).tolist()]),
+        ("distance_to", True, lambda: vl.distance_to(o),
+         [lambda: np.sqrt(np_sq(a - o_np)).tolist(), lambda: np.linalg.norm(a - o_np, axis=1).tolist()]),
+        ("distance_squared", True, lambda: vl.distance_squared(o),
+         [lambda: np_sq(a - o_np).tolist(), lambda: ((a - o_np) ** 2).sum(axis=1).tolist()]),
+        ("to_array", True, lambda: vl.to_array(), [lambda: a.tolist()]),
+        ("minimum_distance_to", False, lambda: vl.minimum_distance_to(o, 1),
+         [lambda: np_nearest(a, o_np), lambda: np_nearest_sum(a, o_np)]),
+        ("rotate", False, lambda: vl.rotate(QUAT),
+         [lambda: np.matmul(a, m, out=out), lambda: a @ m]),
+        ("cross", False, lambda: vl.cross(o), [lambda: np_cross(a, o_np), lambda: np.cross(a, o_np)]),
+        ("normalize", False, lambda: vl.normalize(),
+         [lambda: a / np.sqrt(np_sq(a))[:, None], lambda: a / np.linalg.norm(a, axis=1, keepdims=True)]),
+        ("collapse", False, lambda: vl.collapse(1), [lambda: np_collapse(a)]),
+        ("__add__", False, lambda: vl + o, [lambda: a + o_np]),
+        ("__sub__", False, lambda: vl - o, [lambda: a - o_np]),
+        ("__mul__", False, lambda: vl * 2.0, [lambda: a * 2.0]),
+        ("__rmul__", False, lambda: 2.0 * vl, [lambda: 2.0 * a]),
+        ("__truediv__", False, lambda: vl / 3.0, [lambda: a / 3.0, lambda: np.divide(a, 3.0)]),
+    ]
+
+
+NEW_LIST_MEMBERS = {"cross", "normalize", "collapse", "__add__", "__sub__", "__mul__", "__rmul__", "__truediv__"}
+
+
+def once(fn):
+    t0 = time.perf_counter()
+    fn()
+    return time.perf_counter() - t0
+
+
+def plan(fn, n):
+    """Calls per repeat and number of repeats, from one warm-up call."""
+    t = once(fn)
+    number = max(1, int(0.01 / max(t, 1e-9)))
+    if n >= 10**7:
+        repeats = 3 if t < 0.3 else 1
+    else:
+        repeats = 7 if t < 0.1 else 3
+    return number, repeats
+
+
+def timed(fn, number):
+    t0 = time.perf_counter()
+    for _ in range(number):
+        fn()
+    return (time.perf_counter() - t0) / number
+
+
+def compare(ours, candidates, n):
+    """(orvath time, fastest numpy time), both medians, measured alternately."""
+    number, repeats = plan(ours, n)
+    plans = [plan(c, n) for c in candidates]
+    repeats = min([repeats] + [r for _, r in plans])
+    mine, theirs = [], [[] for _ in candidates]
+    for _ in range(repeats):
+        mine.append(timed(ours, number))
+        for k, c in enumerate(candidates):
+            theirs[k].append(timed(c, plans[k][0]))
+    return statistics.median(mine), min(statistics.median(t) for t in theirs)
+
+
+def make_data(n):
+    """A numpy array and a VecList holding the same n vectors (n a multiple of the base)."""
+    rng = np.random.default_rng(12345)
+    base = rng.uniform(-10.0, 10.0, size=(min(n, 1000), 3))
+    reps = n // len(base)
+    # Binary doubling with list operations instead of n Python objects.
+    block = VecList([Vec3d(*row) for row in base.tolist()])
+    big = VecList.empty()
+    while reps:
+        if reps & 1:
+            big.extend(block)
+        reps >>= 1
+        if reps:
+            block.extend(block * 1.0)
+    return np.ascontiguousarray(np.tile(base, (n // len(base), 1))), big
+
+
+def fmt(r):
+    return f"{r:9.2f}"
+
+
+def geomean(values):
+    return math.exp(sum(math.log(v) for v in values) / len(values))
+
+
+def main():
+    started = time.perf_counter()
+    print(f"Python {sys.version.split()[0]}, numpy {np.__version__}, {os.cpu_count()} logical CPUs")
+    print("ratio = numpy time / orvath time (higher is better for orvath)\n")
+    ratios = {}
+    tolist_ratios = {}
+    gc.disable()
+    try:
+        for n in SIZES:
+            a, vl = make_data(n)
+            o_np = np.array(O)
+            o = Vec3d(*O)
+            baseline = np.sqrt(np_sq(a))
+            tl_number, tl_repeats = plan(baseline.tolist, n)
+            tolist_time = statistics.median(timed(baseline.tolist, tl_number) for _ in range(tl_repeats))
+            for name, returns_list, ours, candidates in cases(a, vl, o_np, o):
+                mine, theirs = compare(ours, candidates, n)
+                ratios[name, n] = theirs / mine
+                if returns_list and name != "to_array":
+                    tolist_ratios[name, n] = tolist_time / mine
+                gc.collect()
+            print(f"  done n={n:.0e} ({time.perf_counter() - started:.0f} s)", file=sys.stderr)
+            del a, vl, baseline
+            gc.collect()
+
+        names = [c[0] for c in cases(np.zeros((1, 3)), VecList.empty(), np.zeros(3), Vec3d(0, 0, 0))]
+        header = f"{'member':<22}" + "".join(f"{n:>9.0e}" for n in SIZES)
+        print(header)
+        for name in names:
+            print(f"{name:<22}" + "".join(fmt(ratios[name, n]) for n in SIZES))
+        worst = min(ratios.values())
+        print(f"\nworst ratio: {worst:.2f} (target >= 1.0)")
+        for n in (10**5, 10**6):
+            g = geomean([ratios[m, n] for m in names if m in NEW_LIST_MEMBERS])
+            print(f"geometric mean, members returning a VecList, n={n:.0e}: {g:.2f} (target >= 3)")
+        print(f"minimum_distance_to stride 1 at 1e6 vs numpy argmin: "
+              f"{ratios['minimum_distance_to', 10**6]:.2f} (target >= 8)")
+
+        print("\nlist-returning members: tolist() of a precomputed array / orvath (target >= 0.87, i.e. within 1.15x)")
+        print(f"{'member':<22}" + "".join(f"{n:>9.0e}" for n in SIZES))
+        for name in sorted({k[0] for k in tolist_ratios}, key=names.index):
+            print(f"{name:<22}" + "".join(fmt(tolist_ratios[name, n]) for n in SIZES))
+
+        one_element()
+    finally:
+        gc.enable()
+    print(f"\ntotal {time.perf_counter() - started:.0f} s")
+
+
+def one_element():
+    import timeit
+
+    v, o = Vec3d(1.0, 2.0, 3.0), Vec3d(*O)
+    vl = VecList([v])
+    env = {"v": v, "o": o, "vl": vl, "q": QUAT}
+    pairs = [
+        ("dot", "vl.dot(o)", "v.dot(o)"),
+        ("cross", "vl.cross(o)", "v.cross(o)"),
+        ("magnitude", "vl.magnitude()", "v.magnitude()"),
+        ("normalize", "vl.normalize()", "v.normalize()"),
+        ("is_unit", "vl.is_unit()", "v.is_unit()"),
+        ("distance_to", "vl.distance_to(o)", "v.distance_to(o)"),
+        ("distance_squared", "vl.distance_squared(o)", "v.distance_squared(o)"),
+        ("to_array", "vl.to_array()", "v.to_array()"),
+        ("minimum_distance_to", "vl.minimum_distance_to(o, 1)", "v.distance_to(o)"),
+        ("rotate", "vl.rotate(q)", "q.rotate(v)"),
+        ("__add__", "vl + o", "v + o"),
+        ("__sub__", "vl - o", "v - o"),
+        ("__mul__", "vl * 2.0", "v * 2.0"),
+        ("__rmul__", "2.0 * vl", "2.0 * v"),
+        ("__truediv__", "vl / 3.0", "v / 3.0"),
+    ]
+    print("\none-element list: orvath bulk member / matching single-object method (target <= 2.0)")
+    print(f"{'member':<22}{'bulk ns':>10}{'single ns':>11}{'ratio':>8}")
+    worst = 0.0
+    for name, bulk, single in pairs:
+        tb = min(timeit.repeat(bulk, globals=env, number=50000, repeat=7)) / 50000 * 1e9
+        ts = min(timeit.repeat(single, globals=env, number=50000, repeat=7)) / 50000 * 1e9
+        worst = max(worst, tb / ts)
+        print(f"{name:<22}{tb:>10.1f}{ts:>11.1f}{tb / ts:>8.2f}")
+    print(f"worst one-element ratio: {worst:.2f}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,78 @@
+"""Per-call cost of single orvath operations against their PyGLM counterparts.
+
+Prints, for each operation, the median time per call of orvath and of PyGLM in
+nanoseconds and the ratio orvath / PyGLM, then the geometric mean of the ratios.
+Both sides run in the same timeit harness, so the loop overhead is shared.
+"""
+import math
+import os
+import statistics
+import sys
+import timeit
+
+import glm
+
+import orvath
+from orvath import geometry
+
+REPEATS = int(os.environ.get("ORVATH_BENCH_REPEATS", "15"))
+NUMBER = int(os.environ.get("ORVATH_BENCH_NUMBER", "200000"))
+
+env = {
+    "Vec3d": orvath.Vec3d, "glm": glm, "geometry": geometry,
+    "v": orvath.Vec3d(1.0, 2.0, 3.0), "w": orvath.Vec3d(4.0, 5.0, 6.0),
+    "g": glm.dvec3(1.0, 2.0, 3.0), "h": glm.dvec3(4.0, 5.0, 6.0),
+    "q": orvath.Quat.from_axis_angle(orvath.Vec3d(0.0, 0.0, 1.0), orvath.AngleRadians(0.5)),
+    "gq": glm.angleAxis(0.5, glm.dvec3(0.0, 0.0, 1.0)),
+    "a": orvath.AngleRadians(0.25), "b": orvath.AngleRadians(0.5),
+    "ga": glm.dvec1(0.25), "gb": glm.dvec1(0.5),
+    "plane": geometry.Plane(orvath.Vec3d(0.0, 0.0, 1.0), 5.0),
+    "pa": orvath.Vec3d(1.0, 1.0, 1.0), "pb": orvath.Vec3d(2.0, 2.0, 2.0),
+    "gn": glm.dvec3(0.0, 0.0, 1.0), "gd": -5.0, "gpa": glm.dvec3(1.0, 1.0, 1.0), "gpb": glm.dvec3(2.0, 2.0, 2.0),
+}
+
+CASES = [
+    ("Vec3d(1.0, 2.0, 3.0)", "Vec3d(1.0, 2.0, 3.0)", "glm.dvec3(1.0, 2.0, 3.0)"),
+    ("v.x", "v.x", "g.x"),
+    ("v + w", "v + w", "g + h"),
+    ("v * 2.0", "v * 2.0", "g * 2.0"),
+    ("2.0 * v", "2.0 * v", "2.0 * g"),
+    ("v.dot(w)", "v.dot(w)", "glm.dot(g, h)"),
+    ("v.cross(w)", "v.cross(w)", "glm.cross(g, h)"),
+    ("v.normalize()", "v.normalize()", "glm.normalize(g)"),
+    ("v.magnitude()", "v.magnitude()", "glm.length(g)"),
+    ("q.rotate(v)", "q.rotate(v)", "gq * g"),
+    ("v == w", "v == w", "g == h"),
+    ("hash(v)", "hash(v)", "hash(g)"),
+    ("repr(v)", "repr(v)", "repr(g)"),
+    ("AngleRadians a + b", "a + b", "ga + gb"),
+    ("AngleRadians a * 2.0", "a * 2.0", "ga * 2.0"),
+    ("geometry.plane_line", "geometry.plane_line(plane, pa, pb)",
+     "gpa + (gpb - gpa) * (-(glm.dot(gn, gpa) + gd) / glm.dot(gn, gpb - gpa))"),
+]
+
+
+def per_call_ns(stmt):
+    timer = timeit.Timer(stmt, globals=env)
+    number = NUMBER if "repr" not in stmt else NUMBER // 4
+    times = [t / number * 1e9 for t in timer.repeat(repeat=REPEATS, number=number)]
+    return statistics.median(times), min(times), max(times)
+
+
+def main():
+    print(f"Python {sys.version.split()[0]}, PyGLM {glm.version}, {REPEATS} repeats x {NUMBER} calls")
+    print(f"{'operation':<24}{'orvath ns':>12}{'PyGLM ns':>12}{'ratio':>8}   orvath spread")
+    ratios = []
+    for name, ours, theirs in CASES:
+        o_med, o_min, o_max = per_call_ns(ours)
+        g_med, _, _ = per_call_ns(theirs)
+        ratio = o_med / g_med
+        ratios.append(ratio)
+        print(f"{name:<24}{o_med:>12.1f}{g_med:>12.1f}{ratio:>8.2f}   {o_min:.1f}-{o_max:.1f}")
+    geo = math.exp(sum(math.log(r) for r in ratios) / len(ratios))
+    print(f"{'geometric mean':<48}{geo:>8.2f}")
+    print(f"{'worst':<48}{max(ratios):>8.2f}")
+
+
+if __name__ == "__main__":
+    main()
