@@ -268,12 +268,9 @@ PyType_Spec angle_degrees_spec = {
     .slots = angle_degrees_slots,
 };
 
-TypeCell angle_radians_cell;
-TypeCell angle_degrees_cell;
-
 }  // namespace
 
-PyTypeObject* angle_radians_type() noexcept { return angle_radians_cell.get(&angle_radians_spec); }
-PyTypeObject* angle_degrees_type() noexcept { return angle_degrees_cell.get(&angle_degrees_spec); }
+TypeCell angle_radians_cell{&angle_radians_spec};
+TypeCell angle_degrees_cell{&angle_degrees_spec};
 
 }  // namespace orvath

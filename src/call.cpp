@@ -108,11 +108,11 @@ PyObject* fault_type() noexcept {
     return t;
 }
 
-PyTypeObject* TypeCell::create(PyType_Spec* spec) noexcept {
+PyTypeObject* TypeCell::create() noexcept {
     PyMutex_Lock(&mutex_);
     PyTypeObject* t = type_.load(std::memory_order_relaxed);
     if (t == nullptr) {
-        t = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(spec));
+        t = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(spec_));
         if (t != nullptr) type_.store(t, std::memory_order_release);
     }
     PyMutex_Unlock(&mutex_);

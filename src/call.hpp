@@ -143,16 +143,19 @@ void holder_dealloc(PyObject* self) noexcept {
     Py_DECREF(type);
 }
 
-// Once-created type object, kept for the life of the process.
+// Once-created type object, kept for the life of the process. The getters
+// are inline: every result object of a hot call asks for its type.
 class TypeCell {
 public:
-    PyTypeObject* get(PyType_Spec* spec) noexcept {
+    explicit constexpr TypeCell(PyType_Spec* spec) noexcept : spec_(spec) {}
+    PyTypeObject* get() noexcept {
         PyTypeObject* t = type_.load(std::memory_order_acquire);
-        return t ? t : create(spec);
+        return t ? t : create();
     }
 
 private:
-    PyTypeObject* create(PyType_Spec* spec) noexcept;
+    PyTypeObject* create() noexcept;
+    PyType_Spec* spec_;
     std::atomic<PyTypeObject*> type_{nullptr};
     PyMutex mutex_{};
 };

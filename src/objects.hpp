@@ -17,16 +17,25 @@ using AngleObject = Holder<double>;  // AngleRadians and AngleDegrees
 using PlaneObject = Holder<core::Plane>;
 using CircleObject = Holder<core::Circle>;
 
-// Each returns the class's type object, creating it on first use (nullptr
-// with an error set if that fails).
-PyTypeObject* vec3d_type() noexcept;
-PyTypeObject* vec_list_type() noexcept;
-PyTypeObject* vec_list_iterator_type() noexcept;
-PyTypeObject* quat_type() noexcept;
-PyTypeObject* angle_radians_type() noexcept;
-PyTypeObject* angle_degrees_type() noexcept;
-PyTypeObject* plane_type() noexcept;
-PyTypeObject* circle_type() noexcept;
+// Each class's type object, created on first use (nullptr with an error set
+// if that fails). The cells live in the class files.
+extern TypeCell vec3d_cell;
+extern TypeCell vec_list_cell;
+extern TypeCell vec_list_iterator_cell;
+extern TypeCell quat_cell;
+extern TypeCell angle_radians_cell;
+extern TypeCell angle_degrees_cell;
+extern TypeCell plane_cell;
+extern TypeCell circle_cell;
+
+inline PyTypeObject* vec3d_type() noexcept { return vec3d_cell.get(); }
+inline PyTypeObject* vec_list_type() noexcept { return vec_list_cell.get(); }
+inline PyTypeObject* vec_list_iterator_type() noexcept { return vec_list_iterator_cell.get(); }
+inline PyTypeObject* quat_type() noexcept { return quat_cell.get(); }
+inline PyTypeObject* angle_radians_type() noexcept { return angle_radians_cell.get(); }
+inline PyTypeObject* angle_degrees_type() noexcept { return angle_degrees_cell.get(); }
+inline PyTypeObject* plane_type() noexcept { return plane_cell.get(); }
+inline PyTypeObject* circle_type() noexcept { return circle_cell.get(); }
 
 // The functions of orvath.geometry in publication order, ending with {}.
 extern PyMethodDef geometry_functions[];

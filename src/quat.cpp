@@ -251,10 +251,8 @@ PyType_Spec quat_spec = {
     .slots = quat_slots,
 };
 
-TypeCell quat_cell;
-
 }  // namespace
 
-PyTypeObject* quat_type() noexcept { return quat_cell.get(&quat_spec); }
+TypeCell quat_cell{&quat_spec};
 
 }  // namespace orvath

@@ -375,10 +375,8 @@ PyType_Spec vec3d_spec = {
     .slots = vec3d_slots,
 };
 
-TypeCell vec3d_cell;
-
 }  // namespace
 
-PyTypeObject* vec3d_type() noexcept { return vec3d_cell.get(&vec3d_spec); }
+TypeCell vec3d_cell{&vec3d_spec};
 
 }  // namespace orvath

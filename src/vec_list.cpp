@@ -976,12 +976,9 @@ PyType_Spec vec_list_iterator_spec = {
     .slots = vec_list_iterator_slots,
 };
 
-TypeCell vec_list_cell;
-TypeCell vec_list_iterator_cell;
-
 }  // namespace
 
-PyTypeObject* vec_list_type() noexcept { return vec_list_cell.get(&vec_list_spec); }
-PyTypeObject* vec_list_iterator_type() noexcept { return vec_list_iterator_cell.get(&vec_list_iterator_spec); }
+TypeCell vec_list_cell{&vec_list_spec};
+TypeCell vec_list_iterator_cell{&vec_list_iterator_spec};
 
 }  // namespace orvath

@@ -143,10 +143,8 @@ PyType_Spec circle_spec = {
     .slots = circle_slots,
 };
 
-TypeCell circle_cell;
-
 }  // namespace
 
-PyTypeObject* circle_type() noexcept { return circle_cell.get(&circle_spec); }
+TypeCell circle_cell{&circle_spec};
 
 }  // namespace orvath

@@ -140,10 +140,8 @@ PyType_Spec plane_spec = {
     .slots = plane_slots,
 };
 
-TypeCell plane_cell;
-
 }  // namespace
 
-PyTypeObject* plane_type() noexcept { return plane_cell.get(&plane_spec); }
+TypeCell plane_cell{&plane_spec};
 
 }  // namespace orvath
