@@ -217,9 +217,20 @@ def main():
             print(f"{name:<22}" + "".join(fmt(tolist_ratios[name, n]) for n in SIZES))
 
         one_element()
+        save_results({"sizes": SIZES, "members": names,
+                      "ratios": {f"{m}@{n}": r for (m, n), r in ratios.items()}})
     finally:
         gc.enable()
     print(f"\ntotal {time.perf_counter() - started:.0f} s")
+
+
+def save_results(data):
+    # make bench keeps the numbers for bench/chart.py.
+    path = os.environ.get("ORVATH_BENCH_JSON")
+    if path:
+        import json
+        with open(path, "w") as fh:
+            json.dump(data, fh, indent=1)
 
 
 def one_element():

@@ -52,26 +52,39 @@ CASES = [
 ]
 
 
-def per_call_ns(stmt):
-    timer = timeit.Timer(stmt, globals=env)
-    number = NUMBER if "repr" not in stmt else NUMBER // 4
-    times = [t / number * 1e9 for t in timer.repeat(repeat=REPEATS, number=number)]
-    return statistics.median(times), min(times), max(times)
+def per_call_ns(ours, theirs):
+    """Median (and spread) of ns per call for both statements, timed in
+    alternation so that a busy moment of the machine hits both alike."""
+    timers = [timeit.Timer(ours, globals=env), timeit.Timer(theirs, globals=env)]
+    number = NUMBER if "repr" not in ours else NUMBER // 4
+    samples = ([], [])
+    for t in timers:
+        t.timeit(number // 10)  # warm up the specialising interpreter
+    for _ in range(REPEATS):
+        for side, t in enumerate(timers):
+            samples[side].append(t.timeit(number) / number * 1e9)
+    return [(statistics.median(s), min(s), max(s)) for s in samples]
 
 
 def main():
     print(f"Python {sys.version.split()[0]}, PyGLM {glm.version}, {REPEATS} repeats x {NUMBER} calls")
     print(f"{'operation':<24}{'orvath ns':>12}{'PyGLM ns':>12}{'ratio':>8}   orvath spread")
     ratios = []
+    rows = []
     for name, ours, theirs in CASES:
-        o_med, o_min, o_max = per_call_ns(ours)
-        g_med, _, _ = per_call_ns(theirs)
+        (o_med, o_min, o_max), (g_med, _, _) = per_call_ns(ours, theirs)
         ratio = o_med / g_med
         ratios.append(ratio)
+        rows.append({"operation": name, "orvath_ns": o_med, "pyglm_ns": g_med})
         print(f"{name:<24}{o_med:>12.1f}{g_med:>12.1f}{ratio:>8.2f}   {o_min:.1f}-{o_max:.1f}")
     geo = math.exp(sum(math.log(r) for r in ratios) / len(ratios))
     print(f"{'geometric mean':<48}{geo:>8.2f}")
     print(f"{'worst':<48}{max(ratios):>8.2f}")
+    path = os.environ.get("ORVATH_BENCH_JSON")
+    if path:
+        import json
+        with open(path, "w") as fh:
+            json.dump(rows, fh, indent=1)
 
 
 if __name__ == "__main__":
