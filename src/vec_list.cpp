@@ -538,29 +538,42 @@ PyObject* vec_list_repr(PyObject* self) noexcept {
     core::Pool* pool = bulk_pool();
     if (pool == nullptr) return nullptr;
     const Vec3* in = obj->value.data();
-    auto format = [in](std::size_t begin, std::size_t end) {
+    // The texts are the one per-element allocation of a bulk operation; running
+    // out of memory there is the caller's MemoryError, not an internal fault.
+    std::atomic<bool> out_of_memory{false};
+    auto format = [in, &out_of_memory](std::size_t begin, std::size_t end) {
         std::string text;
-        text.reserve((end - begin) * 32);
-        for (std::size_t i = begin; i < end; ++i) {
-            if (i != begin) text += '\n';
-            text += "Vec3d(";
-            core::append_double(text, in[i].x);
-            text += ", ";
-            core::append_double(text, in[i].y);
-            text += ", ";
-            core::append_double(text, in[i].z);
-            text += ')';
+        try {
+            text.reserve((end - begin) * 32);
+            for (std::size_t i = begin; i < end; ++i) {
+                if (i != begin) text += '\n';
+                text += "Vec3d(";
+                core::append_double(text, in[i].x);
+                text += ", ";
+                core::append_double(text, in[i].y);
+                text += ", ";
+                core::append_double(text, in[i].z);
+                text += ')';
+            }
+        } catch (const std::bad_alloc&) {
+            out_of_memory.store(true, std::memory_order_relaxed);
+            throw;
         }
         return text;
     };
-    auto join = [](std::string left, std::string right) {
-        left += '\n';
-        left += right;
+    auto join = [&out_of_memory](std::string left, std::string right) {
+        try {
+            left += '\n';
+            left += right;
+        } catch (const std::bad_alloc&) {
+            out_of_memory.store(true, std::memory_order_relaxed);
+            throw;
+        }
         return left;
     };
     std::optional<std::string> text =
         pool->reduce_ranges(obj->value.size(), cost::kText, std::string(), format, join);
-    if (!text) return chunk_failed(), nullptr;
+    if (!text) return out_of_memory.load() ? PyErr_NoMemory() : (chunk_failed(), nullptr);
     // Every character of the float text is ASCII.
     const std::size_t n = text->size();
     PyObject* s = PyUnicode_New(static_cast<Py_ssize_t>(n + 2), 127);

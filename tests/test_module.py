@@ -1,4 +1,5 @@
 """The module frame: publication, type objects, submodule, re-import, interpreters."""
+import os
 import subprocess
 import sys
 import textwrap
@@ -20,7 +21,7 @@ def iterator_type():
 
 def run_python(code):
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
-                          env={"PYTHONPATH": ":".join(sys.path)}, timeout=120)
+                          env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}, timeout=120)
 
 
 def test_all_lists_in_publication_order():

@@ -26,7 +26,7 @@ def test_committed_stubs_match_records():
 
 def test_usage_file_runs():
     result = subprocess.run([sys.executable, os.path.join(ROOT, "tests", "typing", "surface_usage.py")],
-                            capture_output=True, text=True, env={"PYTHONPATH": os.pathsep.join(sys.path)})
+                            capture_output=True, text=True, env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
     assert result.returncode == 0, result.stderr
     assert result.stdout.strip() == "ok"
 
