@@ -116,7 +116,8 @@ Pool* Pool::instance(std::string* error) noexcept {
             }
             g_atfork_registered = true;
         }
-        std::unique_ptr<Pool> created = create(default_thread_count(), error);
+        const std::size_t threads = default_thread_count();
+        std::unique_ptr<Pool> created = create(threads, error, threads > 1 ? threads - 1 : 1);
         if (!created) return nullptr;
         // Deliberately leaked: see instance() in the header.
         Pool* p = created.release();
@@ -128,7 +129,8 @@ Pool* Pool::instance(std::string* error) noexcept {
     }
 }
 
-std::unique_ptr<Pool> Pool::create(std::size_t threads, std::string* error) noexcept {
+std::unique_ptr<Pool> Pool::create(std::size_t threads, std::string* error,
+                                   std::size_t helpers_per_op) noexcept {
     if (threads < 1) threads = 1;
     if (threads > kMaxThreads) threads = kMaxThreads;
     std::unique_ptr<Pool> pool;
@@ -138,6 +140,7 @@ std::unique_ptr<Pool> Pool::create(std::size_t threads, std::string* error) noex
         set_error(error, "Out of memory.");
         return nullptr;
     }
+    pool->helpers_per_op_ = helpers_per_op == 0 || helpers_per_op > threads ? threads : helpers_per_op;
     if (!pool->start_workers(threads, error)) return nullptr;
     return pool;
 }
@@ -283,6 +286,8 @@ bool Pool::run(std::size_t n, unsigned depth, ChunkFn fn) noexcept {
     op.depth = depth;
     op.chunks = std::size_t{1} << depth;
     op.remaining.store(op.chunks, std::memory_order_relaxed);
+    op.id = next_op_id_.fetch_add(1, std::memory_order_relaxed);
+    op.max_helpers = helpers_per_op_;
 
     lock_queue();
     op.prev = tail_;
@@ -337,27 +342,37 @@ void Pool::worker_main() noexcept {
     t_is_worker = true;
     pthread_setname_np(pthread_self(), "orvath-worker");  // visible in top/gdb
     bool spun = false;
+    std::uint64_t joined = 0;  // id of the operation this worker helps with
     for (;;) {
         // Read before looking at the queue: a submission after the look moves
         // the sequence away from this value, so the sleep below cannot miss it.
         const std::uint32_t seen = wake_seq_.load(std::memory_order_seq_cst);
         Op* op = nullptr;
         std::size_t k = 0, chunks = 0;
+        bool short_of_helpers = false;
         lock_queue();
-        if (head_ != nullptr) {
-            // op is queued, so its submitter has not passed its own unlink
-            // (which needs the mutex we hold): op is alive while we claim.
-            op = head_;
+        // Ops are queued, so their submitters have not passed their own unlink
+        // (which needs the mutex we hold): an op is alive while we claim.
+        // The oldest op that still takes a helper (or that we already help) wins.
+        for (Op* candidate = head_; candidate != nullptr; candidate = candidate->next_op) {
+            if (candidate->id != joined) {
+                if (candidate->helpers >= candidate->max_helpers) continue;
+                ++candidate->helpers;
+                joined = candidate->id;
+            }
+            op = candidate;
             chunks = op->chunks;
+            short_of_helpers = op->helpers < op->max_helpers;
             k = op->next.fetch_add(1, std::memory_order_relaxed);
             if (k + 1 >= chunks) unlink(*op);  // nothing left to hand out
+            break;
         }
         mutex_.unlock();
 
         if (op != nullptr) {
             spun = false;
             if (k >= chunks) continue;
-            if (k + 1 < chunks) {
+            if (k + 1 < chunks && short_of_helpers) {
                 // More to share: pass the wake-up on, to two sleepers so that
                 // waking n workers takes log2(n) hand-offs rather than n.
                 wake_one_worker();

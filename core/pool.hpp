@@ -72,7 +72,18 @@ public:
     // A private pool with exactly `threads` workers (at least 1), joined on
     // destruction. Used by tests and by the singleton's own start-up; the
     // failure report is the same as instance()'s.
-    static std::unique_ptr<Pool> create(std::size_t threads, std::string* error = nullptr) noexcept;
+    //
+    // `helpers_per_op` caps how many workers join one operation besides its
+    // caller (0: all of them). The process-wide pool has one worker per
+    // logical processor and lets one operation use all but one: the caller
+    // works too, and a third thread on two cores only gets descheduled in the
+    // middle of a chunk that everybody then waits for. The spare workers serve
+    // other submitters.
+    static std::unique_ptr<Pool> create(std::size_t threads, std::string* error = nullptr,
+                                        std::size_t helpers_per_op = 0) noexcept;
+
+    // The most workers that join one operation.
+    std::size_t helpers_per_op() const noexcept { return helpers_per_op_; }
 
     ~Pool();
     Pool(const Pool&) = delete;
@@ -194,6 +205,10 @@ private:
         // Chunks not yet finished; whoever takes it to 0 completes the op.
         std::atomic<std::size_t> remaining{0};
         std::atomic<bool> failed{false};
+        // Workers that have joined, changed only under mutex_; and its cap.
+        std::uint64_t id = 0;
+        std::size_t helpers = 0;
+        std::size_t max_helpers = 0;
         // kRunning -> kCallerAsleep (by the caller) -> kDone (by the finisher).
         std::atomic<std::uint32_t> state{0};
         // Links in the pool's queue of operations with chunks left to hand
@@ -236,6 +251,8 @@ private:
     std::atomic<std::uint32_t> done_seq_{0};
     std::atomic<bool> stop_{false};  // only for private pools being destroyed
     std::vector<std::thread> threads_;
+    std::size_t helpers_per_op_ = 0;
+    std::atomic<std::uint64_t> next_op_id_{1};
 };
 
 }  // namespace orvath::core

@@ -213,6 +213,31 @@ TEST(PoolTest, CallerAndEveryWorkerShareTheWork) {
     }
 }
 
+TEST(PoolTest, HelperCapLimitsTheThreadsOfOneOperation) {
+    std::string error;
+    std::unique_ptr<Pool> pool = Pool::create(3, &error, 1);
+    ASSERT_NE(pool, nullptr) << error;
+    ASSERT_EQ(pool->helpers_per_op(), 1u);
+    const std::size_t n = 1000;
+    ASSERT_GE(pool->chunk_count(n, kParallel), 4u);
+    for (int round = 0; round < 20; ++round) {
+        Recorder rec;
+        // Slow chunks give every woken worker the chance to join.
+        ASSERT_TRUE(pool->for_each_range(n, kParallel, [&](std::size_t b, std::size_t e) {
+            rec.add(b, e);
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }));
+        EXPECT_LE(rec.threads.size(), 2u) << "more than the caller and one helper ran chunks";
+    }
+}
+
+TEST(PoolTest, ProcessPoolLeavesACoreForTheCaller) {
+    Pool* pool = Pool::instance();
+    ASSERT_NE(pool, nullptr);
+    const std::size_t threads = pool->thread_count();
+    EXPECT_EQ(pool->helpers_per_op(), threads > 1 ? threads - 1 : 1);
+}
+
 TEST(PoolTest, BlocksUntilEveryChunkIsDone) {
     Pool& pool = global_pool();
     std::atomic<int> finished{0};
