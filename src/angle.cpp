@@ -13,17 +13,6 @@
 namespace orvath {
 namespace {
 
-// PyMethodDef stores every calling convention behind one pointer type.
-template <auto F>
-PyCFunction method_cast() noexcept {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
-}
-
-template <class F>
-void* slot(F* f) noexcept {
-    return reinterpret_cast<void*>(f);
-}
-
 AngleObject* angle(PyObject* o) noexcept { return as<AngleObject>(o); }
 
 using TypeGetter = PyTypeObject* (*)() noexcept;

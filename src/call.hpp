@@ -269,6 +269,20 @@ private:
 };
 
 // ---------------------------------------------------------------------------
+// Tables.
+// PyMethodDef stores every calling convention behind one function pointer
+// type, and PyType_Slot every slot behind void*.
+template <auto F>
+PyCFunction method_cast() noexcept {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
+}
+
+template <class F>
+void* slot(F* f) noexcept {
+    return reinterpret_cast<void*>(f);
+}
+
+// ---------------------------------------------------------------------------
 // Results.
 inline PyObject* new_float(double v) noexcept { return PyFloat_FromDouble(v); }
 inline PyObject* new_bool(bool v) noexcept { return Py_NewRef(v ? Py_True : Py_False); }

@@ -206,14 +206,14 @@ PyObject* quat_repr(PyObject* self) noexcept {
 // Tables
 
 PyMethodDef quat_methods[] = {
-    {"from_axis_angle", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(quat_from_axis_angle)),
+    {"from_axis_angle", method_cast<quat_from_axis_angle>(),
      METH_STATIC | METH_FASTCALL | METH_KEYWORDS, surface::quat_from_axis_angle_doc},
     {"identity", quat_identity, METH_STATIC | METH_NOARGS, surface::quat_identity_doc},
     {"conjugate", quat_conjugate, METH_NOARGS, surface::quat_conjugate_doc},
     {"is_unit", quat_is_unit, METH_NOARGS, surface::quat_is_unit_doc},
     {"magnitude", quat_magnitude, METH_NOARGS, surface::quat_magnitude_doc},
     {"normalize", quat_normalize, METH_NOARGS, surface::quat_normalize_doc},
-    {"rotate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(quat_rotate)),
+    {"rotate", method_cast<quat_rotate>(),
      METH_FASTCALL | METH_KEYWORDS, surface::quat_rotate_doc},
     {"to_axis_angle", quat_to_axis_angle, METH_NOARGS, surface::quat_to_axis_angle_doc},
     {"to_rotation_matrix", quat_to_rotation_matrix, METH_NOARGS, surface::quat_to_rotation_matrix_doc},

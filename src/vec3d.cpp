@@ -13,12 +13,6 @@ namespace {
 
 using core::Vec3;
 
-// PyMethodDef stores every calling convention behind one pointer type.
-template <auto F>
-PyCFunction method_cast() noexcept {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
-}
-
 Vec3dObject* vec3d(PyObject* o) noexcept { return as<Vec3dObject>(o); }
 
 // Runs `fn` on the receiver's value; the borrow spans the whole computation
@@ -341,11 +335,6 @@ PyGetSetDef vec3d_getset[] = {
     {"z", get_double<Vec3dObject, &Vec3::z>, set_double<Vec3dObject, &Vec3::z>, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
-
-template <class F>
-void* slot(F* f) noexcept {
-    return reinterpret_cast<void*>(f);
-}
 
 PyType_Slot vec3d_slots[] = {
     {Py_tp_doc, const_cast<char*>(surface::vec3d_doc)},

@@ -911,16 +911,6 @@ PyObject* vec_list_iterator_next(PyObject* self) noexcept {
 // ---------------------------------------------------------------------------
 // Tables
 
-template <auto F>
-PyCFunction method_cast() noexcept {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
-}
-
-template <class F>
-void* slot(F* f) noexcept {
-    return reinterpret_cast<void*>(f);
-}
-
 constexpr int kArgs = METH_FASTCALL | METH_KEYWORDS;
 
 PyMethodDef vec_list_methods[] = {

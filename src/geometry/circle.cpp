@@ -10,11 +10,6 @@ namespace {
 
 CircleObject* circle_obj(PyObject* self) noexcept { return as<CircleObject>(self); }
 
-template <class F>
-PyCFunction circle_cfunc(F* fn) noexcept {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
-}
-
 // ---------------------------------------------------------------------------
 // Lifecycle
 
@@ -107,7 +102,7 @@ PyObject* circle_richcompare(PyObject* self, PyObject* other, int op) noexcept {
 PyMethodDef circle_methods[] = {
     {"none", circle_none, METH_NOARGS | METH_STATIC, surface::circle_none_doc},
     {"get_plane", circle_get_plane, METH_NOARGS, surface::circle_get_plane_doc},
-    {"in_same_plane", circle_cfunc(circle_in_same_plane), METH_FASTCALL | METH_KEYWORDS,
+    {"in_same_plane", method_cast<circle_in_same_plane>(), METH_FASTCALL | METH_KEYWORDS,
      surface::circle_in_same_plane_doc},
     {"is_degenerate", circle_is_degenerate, METH_NOARGS, surface::circle_is_degenerate_doc},
     {nullptr, nullptr, 0, nullptr},

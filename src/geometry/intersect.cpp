@@ -8,11 +8,6 @@
 namespace orvath {
 namespace {
 
-template <class F>
-PyCFunction geometry_cfunc(F* fn) noexcept {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
-}
-
 PyObject* geometry_plane_line(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     PyObject* buf[3];
     PyObject* const* a = parse_args(surface::fn_plane_line, args, nargs, kwnames, buf);
@@ -76,13 +71,13 @@ PyObject* geometry_circle_circle(PyObject*, PyObject* const* args, Py_ssize_t na
 }  // namespace
 
 PyMethodDef geometry_functions[] = {
-    {"circle_circle", geometry_cfunc(geometry_circle_circle), METH_FASTCALL | METH_KEYWORDS,
+    {"circle_circle", method_cast<geometry_circle_circle>(), METH_FASTCALL | METH_KEYWORDS,
      surface::fn_circle_circle_doc},
-    {"circle_point", geometry_cfunc(geometry_circle_point), METH_FASTCALL | METH_KEYWORDS,
+    {"circle_point", method_cast<geometry_circle_point>(), METH_FASTCALL | METH_KEYWORDS,
      surface::fn_circle_point_doc},
-    {"circle_point_unchecked", geometry_cfunc(geometry_circle_point_unchecked), METH_FASTCALL | METH_KEYWORDS,
+    {"circle_point_unchecked", method_cast<geometry_circle_point_unchecked>(), METH_FASTCALL | METH_KEYWORDS,
      surface::fn_circle_point_unchecked_doc},
-    {"plane_line", geometry_cfunc(geometry_plane_line), METH_FASTCALL | METH_KEYWORDS,
+    {"plane_line", method_cast<geometry_plane_line>(), METH_FASTCALL | METH_KEYWORDS,
      surface::fn_plane_line_doc},
     {nullptr, nullptr, 0, nullptr},
 };

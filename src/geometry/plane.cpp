@@ -10,11 +10,6 @@ namespace {
 
 PlaneObject* plane_obj(PyObject* self) noexcept { return as<PlaneObject>(self); }
 
-template <class F>
-PyCFunction plane_cfunc(F* fn) noexcept {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
-}
-
 // ---------------------------------------------------------------------------
 // Lifecycle
 
@@ -100,16 +95,16 @@ PyObject* plane_contains_point(PyObject* self, PyObject* const* args, Py_ssize_t
 // Tables
 
 PyMethodDef plane_methods[] = {
-    {"from_point", plane_cfunc(plane_from_point), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+    {"from_point", method_cast<plane_from_point>(), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
      surface::plane_from_point_doc},
-    {"from_points", plane_cfunc(plane_from_points), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+    {"from_points", method_cast<plane_from_points>(), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
      surface::plane_from_points_doc},
     {"xy", plane_xy, METH_NOARGS | METH_STATIC, surface::plane_xy_doc},
     {"xz", plane_xz, METH_NOARGS | METH_STATIC, surface::plane_xz_doc},
     {"yz", plane_yz, METH_NOARGS | METH_STATIC, surface::plane_yz_doc},
-    {"contains_point", plane_cfunc(plane_contains_point), METH_FASTCALL | METH_KEYWORDS,
+    {"contains_point", method_cast<plane_contains_point>(), METH_FASTCALL | METH_KEYWORDS,
      surface::plane_contains_point_doc},
-    {"distance_to_point", plane_cfunc(plane_distance_to_point), METH_FASTCALL | METH_KEYWORDS,
+    {"distance_to_point", method_cast<plane_distance_to_point>(), METH_FASTCALL | METH_KEYWORDS,
      surface::plane_distance_to_point_doc},
     {nullptr, nullptr, 0, nullptr},
 };

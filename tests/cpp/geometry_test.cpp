@@ -6,33 +6,16 @@
 #include <limits>
 #include <string>
 
+#include "same.hpp"
 #include "core/circle.hpp"
 #include "core/intersect.hpp"
 #include "core/plane.hpp"
 
 using namespace orvath::core;
+using namespace orvath::test;
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-
-std::uint64_t bits(double d) {
-    std::uint64_t u;
-    std::memcpy(&u, &d, sizeof u);
-    return u;
-}
-
-::testing::AssertionResult Same(double got, double want) {
-    if (std::isnan(want) ? std::isnan(got) : bits(got) == bits(want))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << std::hexfloat << got << " is not " << want;
-}
-
-::testing::AssertionResult SameVec(const Vec3& g, const Vec3& w) {
-    if (Same(g.x, w.x) && Same(g.y, w.y) && Same(g.z, w.z)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << std::hexfloat << "(" << g.x << ", " << g.y << ", "
-                                         << g.z << ")";
-}
 
 Circle raw_circle(Vec3 center, double radius, Vec3 normal) { return {center, radius, normal}; }
 

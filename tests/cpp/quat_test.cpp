@@ -7,33 +7,15 @@
 #include <limits>
 #include <random>
 
+#include "same.hpp"
 #include "core/angle.hpp"
 #include "core/quat.hpp"
 
 using namespace orvath::core;
+using namespace orvath::test;
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double INF = std::numeric_limits<double>::infinity();
-
-std::uint64_t bits(double d) {
-    std::uint64_t u;
-    std::memcpy(&u, &d, sizeof u);
-    return u;
-}
-
-::testing::AssertionResult Same(double got, double want) {
-    if (std::isnan(want) ? std::isnan(got) : bits(got) == bits(want))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << std::hexfloat << got << " is not " << want;
-}
-
-::testing::AssertionResult SameVec(const Vec3& g, const Vec3& w) {
-    if (Same(g.x, w.x) && Same(g.y, w.y) && Same(g.z, w.z)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << std::hexfloat << "(" << g.x << ", " << g.y << ", "
-                                         << g.z << ")";
-}
 
 ::testing::AssertionResult SameQuat(const Quat& g, const Quat& w) {
     if (Same(g.w, w.w) && Same(g.i, w.i) && Same(g.j, w.j) && Same(g.k, w.k))

@@ -6,38 +6,12 @@
 #include <cstring>
 #include <limits>
 
+#include "same.hpp"
 #include "core/hash.hpp"
 #include "core/vec3.hpp"
 
 using namespace orvath::core;
-
-namespace {
-
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double INF = std::numeric_limits<double>::infinity();
-
-std::uint64_t bits(double d) {
-    std::uint64_t u;
-    std::memcpy(&u, &d, sizeof u);
-    return u;
-}
-
-// Bit-identical, except that any NaN matches an expected NaN.
-::testing::AssertionResult Same(double got, double want) {
-    if (std::isnan(want) ? std::isnan(got) : bits(got) == bits(want))
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << std::hexfloat << got << " is not " << want;
-}
-
-::testing::AssertionResult SameVec(const Vec3& got, const Vec3& want) {
-    for (auto m : {&Vec3::x, &Vec3::y, &Vec3::z})
-        if (!Same(got.*m, want.*m))
-            return ::testing::AssertionFailure() << std::hexfloat << "(" << got.x << ", " << got.y
-                                                 << ", " << got.z << ")";
-    return ::testing::AssertionSuccess();
-}
-
-}  // namespace
+using namespace orvath::test;
 
 TEST(Vec3, ConstantsAndEpsilon) {
     EXPECT_EQ(bits(EPSILON), 0x3CB0000000000000ULL);
