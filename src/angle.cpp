@@ -30,19 +30,19 @@ PyObject* angle_read(PyObject* self, Fn fn) noexcept {
 // Lifecycle, shared by both classes: tp_new for tuple calls and __new__, the
 // vectorcall form for the ordinary call.
 
-template <const FuncSpec& Spec>
+template <const Signature& Sig>
 PyObject* angle_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
     PyObject* buf[1];
-    PyObject* const* a = parse_tuple(Spec, args, kwargs, buf);
+    PyObject* const* a = parse_tuple(Sig, args, kwargs, buf);
     double value;
     if (a == nullptr || !arg_double(a[0], "angle", value)) return nullptr;
     return new_holder<AngleObject>(type, value);
 }
 
-template <const FuncSpec& Spec>
+template <const Signature& Sig>
 PyObject* angle_vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) noexcept {
     PyObject* buf[1];
-    PyObject* const* a = parse_args(Spec, args, static_cast<Py_ssize_t>(nargsf), kwnames, buf);
+    PyObject* const* a = parse_args(Sig, args, static_cast<Py_ssize_t>(nargsf), kwnames, buf);
     double value;
     if (a == nullptr || !arg_double(a[0], "angle", value)) return nullptr;
     return new_holder<AngleObject>(reinterpret_cast<PyTypeObject*>(type), value);

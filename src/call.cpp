@@ -141,46 +141,46 @@ bool init_param_names() noexcept {
 
 namespace {
 
-PyObject* too_many_positional(const FuncSpec& spec, Py_ssize_t given) noexcept {
-    PyErr_Format(PyExc_TypeError, "%s takes %d positional arguments but %zd %s given", spec.full_name,
-                 int(spec.nparams), given, given == 1 ? "was" : "were");
+PyObject* too_many_positional(const Signature& sig, Py_ssize_t given) noexcept {
+    PyErr_Format(PyExc_TypeError, "%s takes %d positional arguments but %zd %s given", sig.full_name,
+                 int(sig.nparams), given, given == 1 ? "was" : "were");
     return nullptr;
 }
 
 // Index of the parameter called `key`, or -1. Interned names compare by
 // pointer first; the text comparison catches names built at run time.
-int find_param(const FuncSpec& spec, PyObject* key) noexcept {
-    for (int i = 0; i < spec.nparams; ++i)
-        if (g_param_names[spec.params[i]] == key) return i;
-    for (int i = 0; i < spec.nparams; ++i)
-        if (PyUnicode_Check(key) && PyUnicode_EqualToUTF8(key, surface::kParamNames[spec.params[i]]))
+int find_param(const Signature& sig, PyObject* key) noexcept {
+    for (int i = 0; i < sig.nparams; ++i)
+        if (g_param_names[sig.params[i]] == key) return i;
+    for (int i = 0; i < sig.nparams; ++i)
+        if (PyUnicode_Check(key) && PyUnicode_EqualToUTF8(key, surface::kParamNames[sig.params[i]]))
             return i;
     return -1;
 }
 
 // Places one keyword argument; nullptr-with-error on a bad keyword.
-bool place_keyword(const FuncSpec& spec, PyObject* key, PyObject* value, PyObject** buf) noexcept {
-    int i = find_param(spec, key);
+bool place_keyword(const Signature& sig, PyObject* key, PyObject* value, PyObject** buf) noexcept {
+    int i = find_param(sig, key);
     if (i < 0) {
-        PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", spec.full_name, key);
+        PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", sig.full_name, key);
         return false;
     }
     if (buf[i] != nullptr) {
-        PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", spec.full_name,
-                     surface::kParamNames[spec.params[i]]);
+        PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", sig.full_name,
+                     surface::kParamNames[sig.params[i]]);
         return false;
     }
     buf[i] = value;
     return true;
 }
 
-PyObject* const* check_missing(const FuncSpec& spec, PyObject** buf) noexcept {
+PyObject* const* check_missing(const Signature& sig, PyObject** buf) noexcept {
     int missing = 0;
-    for (int i = 0; i < spec.nparams; ++i) missing += buf[i] == nullptr;
+    for (int i = 0; i < sig.nparams; ++i) missing += buf[i] == nullptr;
     if (missing == 0) return buf;
     std::string names;
     int seen = 0;
-    for (int i = 0; i < spec.nparams; ++i) {
+    for (int i = 0; i < sig.nparams; ++i) {
         if (buf[i] != nullptr) continue;
         if (seen > 0) {
             if (missing == 2) names += " and ";
@@ -188,41 +188,41 @@ PyObject* const* check_missing(const FuncSpec& spec, PyObject** buf) noexcept {
             else names += ", ";
         }
         names += '\'';
-        names += surface::kParamNames[spec.params[i]];
+        names += surface::kParamNames[sig.params[i]];
         names += '\'';
         ++seen;
     }
-    PyErr_Format(PyExc_TypeError, "%s missing %d required positional %s: %s", spec.full_name, missing,
+    PyErr_Format(PyExc_TypeError, "%s missing %d required positional %s: %s", sig.full_name, missing,
                  missing == 1 ? "argument" : "arguments", names.c_str());
     return nullptr;
 }
 
 }  // namespace
 
-PyObject* const* parse_slow(const FuncSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+PyObject* const* parse_slow(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames, PyObject** buf) noexcept {
-    if (nargs > spec.nparams) return too_many_positional(spec, nargs), nullptr;
-    for (int i = 0; i < spec.nparams; ++i) buf[i] = i < nargs ? args[i] : nullptr;
+    if (nargs > sig.nparams) return too_many_positional(sig, nargs), nullptr;
+    for (int i = 0; i < sig.nparams; ++i) buf[i] = i < nargs ? args[i] : nullptr;
     if (kwnames != nullptr) {
         Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k)
-            if (!place_keyword(spec, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], buf)) return nullptr;
+            if (!place_keyword(sig, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], buf)) return nullptr;
     }
-    return check_missing(spec, buf);
+    return check_missing(sig, buf);
 }
 
-PyObject* const* parse_tuple(const FuncSpec& spec, PyObject* args, PyObject* kwargs,
+PyObject* const* parse_tuple(const Signature& sig, PyObject* args, PyObject* kwargs,
                              PyObject** buf) noexcept {
     Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-    if (nargs > spec.nparams) return too_many_positional(spec, nargs), nullptr;
-    for (int i = 0; i < spec.nparams; ++i) buf[i] = i < nargs ? PyTuple_GET_ITEM(args, i) : nullptr;
+    if (nargs > sig.nparams) return too_many_positional(sig, nargs), nullptr;
+    for (int i = 0; i < sig.nparams; ++i) buf[i] = i < nargs ? PyTuple_GET_ITEM(args, i) : nullptr;
     if (kwargs != nullptr) {
         Py_ssize_t pos = 0;
         PyObject *key, *value;
         while (PyDict_Next(kwargs, &pos, &key, &value))
-            if (!place_keyword(spec, key, value, buf)) return nullptr;
+            if (!place_keyword(sig, key, value, buf)) return nullptr;
     }
-    return check_missing(spec, buf);
+    return check_missing(sig, buf);
 }
 
 // ---------------------------------------------------------------------------

@@ -147,7 +147,7 @@ void holder_dealloc(PyObject* self) noexcept {
 // are inline: every result object of a hot call asks for its type.
 class TypeCell {
 public:
-    explicit constexpr TypeCell(PyType_Spec* spec) noexcept : spec_(spec) {}
+    explicit constexpr TypeCell(PyType_Spec* type_spec) noexcept : spec_(type_spec) {}
     PyTypeObject* get() noexcept {
         PyTypeObject* t = type_.load(std::memory_order_acquire);
         return t ? t : create();
@@ -162,7 +162,7 @@ private:
 
 // ---------------------------------------------------------------------------
 // Argument parsing against a generated parameter list.
-struct FuncSpec {
+struct Signature {
     const char* full_name;          // "Vec3d.dot()"
     const std::uint16_t* params;    // indices into surface::kParamNames
     std::uint16_t nparams;
@@ -171,20 +171,20 @@ struct FuncSpec {
 // Interns the parameter names; called once before any member can run.
 bool init_param_names() noexcept;
 
-PyObject* const* parse_slow(const FuncSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+PyObject* const* parse_slow(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames, PyObject** buf) noexcept;
 
 // Returns the arguments in parameter order (borrowed), or nullptr with a
-// TypeError set. `buf` must hold spec.nparams pointers.
-inline PyObject* const* parse_args(const FuncSpec& spec, PyObject* const* args, Py_ssize_t nargsf,
+// TypeError set. `buf` must hold sig.nparams pointers.
+inline PyObject* const* parse_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargsf,
                                    PyObject* kwnames, PyObject** buf) noexcept {
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    if (kwnames == nullptr && nargs == spec.nparams) return args;
-    return parse_slow(spec, args, nargs, kwnames, buf);
+    if (kwnames == nullptr && nargs == sig.nparams) return args;
+    return parse_slow(sig, args, nargs, kwnames, buf);
 }
 
 // The tuple/dict form used by constructors called through tp_new.
-PyObject* const* parse_tuple(const FuncSpec& spec, PyObject* args, PyObject* kwargs,
+PyObject* const* parse_tuple(const Signature& sig, PyObject* args, PyObject* kwargs,
                              PyObject** buf) noexcept;
 
 // ---------------------------------------------------------------------------

@@ -103,9 +103,9 @@ Ref make_geometry() noexcept {
     if (!kwargs) return {};
     Ref empty = Ref::steal(PyTuple_New(0));
     if (!empty) return {};
-    Ref spec = Ref::steal(PyObject_Call(ns, empty.get(), kwargs.get()));
-    if (!spec) return {};
-    Ref module = Ref::steal(PyModule_FromDefAndSpec2(&geometry_def, spec.get(), PYTHON_API_VERSION));
+    Ref module_spec = Ref::steal(PyObject_Call(ns, empty.get(), kwargs.get()));
+    if (!module_spec) return {};
+    Ref module = Ref::steal(PyModule_FromDefAndSpec2(&geometry_def, module_spec.get(), PYTHON_API_VERSION));
     if (!module || PyModule_ExecDef(module.get(), &geometry_def) < 0) return {};
     return module;
 }

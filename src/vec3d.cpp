@@ -28,17 +28,17 @@ PyObject* vec3d_read(PyObject* self, Fn fn) noexcept {
 // Methods whose N parameters are all Vec3d: parse, borrow the receiver, then
 // copy each argument out in parameter order so the first bad one is reported.
 template <std::size_t N, class Fn>
-PyObject* vec3d_read_with(PyObject* self, const FuncSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+PyObject* vec3d_read_with(PyObject* self, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames, Fn fn) noexcept {
     PyObject* buf[N];
-    PyObject* const* a = parse_args(spec, args, nargs, kwnames, buf);
+    PyObject* const* a = parse_args(sig, args, nargs, kwnames, buf);
     if (a == nullptr) return nullptr;
     Vec3dObject* obj = vec3d(self);
     SharedBorrow borrow(obj->borrow);
     if (!borrow) return err::already_mutably_borrowed();
     Vec3 v[N];
     for (std::size_t i = 0; i < N; ++i)
-        if (!arg_vec3(a[i], surface::kParamNames[spec.params[i]], v[i])) return nullptr;
+        if (!arg_vec3(a[i], surface::kParamNames[sig.params[i]], v[i])) return nullptr;
     return fn(obj->value, v);
 }
 

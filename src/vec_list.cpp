@@ -592,10 +592,10 @@ PyObject* vec_list_repr(PyObject* self) noexcept {
 // Members whose one parameter is the Vec3d `other`: parse, borrow the list for
 // the whole call, read `other`, run the kernel and build the result.
 template <class T, class Build>
-PyObject* with_other(PyObject* self, const FuncSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+PyObject* with_other(PyObject* self, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames, Kernel<T, Vec3> kernel, std::size_t cost, Build build) noexcept {
     PyObject* buf[1];
-    PyObject* const* a = parse_args(spec, args, nargs, kwnames, buf);
+    PyObject* const* a = parse_args(sig, args, nargs, kwnames, buf);
     if (a == nullptr) return nullptr;
     VecListObject* obj = vec_list(self);
     SharedBorrow borrow(obj->borrow);

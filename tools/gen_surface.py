@@ -167,11 +167,11 @@ def main(out_dir):
            "const char* const kParamNames[kParamNameCount] = {" +
            ", ".join(c_string(p) for p in param_names) + "};", ""]
 
-    def spec(ident, full_name, params):
+    def signature(ident, full_name, params):
         ids = ", ".join(str(index[p]) for p, _ in params)
-        hpp.append(f"extern const FuncSpec {ident};")
+        hpp.append(f"extern const Signature {ident};")
         cpp.append(f"static const std::uint16_t {ident}_params[] = {{{ids}}};")
-        cpp.append(f"const FuncSpec {ident} = {{{c_string(full_name)}, {ident}_params, {len(params)}}};")
+        cpp.append(f"const Signature {ident} = {{{c_string(full_name)}, {ident}_params, {len(params)}}};")
 
     def doc(ident, text):
         hpp.append(f"extern const char {ident}[];")
@@ -184,16 +184,16 @@ def main(out_dir):
             kind, mname = mem["kind"], mem["name"]
             if kind == "ctor":
                 doc(f"{prefix}_doc", text_signature(c, mem["params"], False))
-                spec(f"{prefix}_new", f"{c}.__new__()", mem["params"])
+                signature(f"{prefix}_new", f"{c}.__new__()", mem["params"])
             elif kind in ("static", "method"):
                 doc(f"{prefix}_{mname}_doc", text_signature(mname, mem["params"], kind == "method"))
                 if mem["params"]:
-                    spec(f"{prefix}_{mname}", f"{c}.{mname}()", mem["params"])
+                    signature(f"{prefix}_{mname}", f"{c}.{mname}()", mem["params"])
         hpp.append("")
     hpp.append("// orvath.geometry functions")
     for f, fn in surface.FUNCTIONS.items():
         doc(f"fn_{f}_doc", text_signature(f, fn["params"], False))
-        spec(f"fn_{f}", f"{f}()", fn["params"])
+        signature(f"fn_{f}", f"{f}()", fn["params"])
     hpp += ["", "}  // namespace orvath::surface", ""]
     cpp += ["", "}  // namespace orvath::surface", "",
             "// Typing records, read by the stub generator; never used at run time.",

@@ -24,10 +24,10 @@ PyObject* geometry_plane_line(PyObject*, PyObject* const* args, Py_ssize_t nargs
 // borrowed while `inner` is converted, since a numpy bool's truth slot is
 // Python code.
 template <bool (*Test)(const core::Circle&, const core::Vec3&, bool) noexcept>
-PyObject* geometry_circle_point_with(const FuncSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+PyObject* geometry_circle_point_with(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                                      PyObject* kwnames) noexcept {
     PyObject* buf[3];
-    PyObject* const* a = parse_args(spec, args, nargs, kwnames, buf);
+    PyObject* const* a = parse_args(sig, args, nargs, kwnames, buf);
     if (a == nullptr) return nullptr;
     HeldArg<CircleObject> circle;
     HeldArg<Vec3dObject> point;
