@@ -2,7 +2,6 @@
 
 #include <bit>
 #include <cmath>
-#include <initializer_list>
 
 namespace orvath::core {
 
@@ -42,53 +41,52 @@ inline std::uint64_t component_bits(double v) noexcept {
 
 }  // namespace
 
-std::uint64_t siphash13(std::uint64_t k0, std::uint64_t k1, const unsigned char* data,
-                        std::size_t len) noexcept {
-    std::uint64_t v0 = k0 ^ 0x736f6d6570736575ULL;
-    std::uint64_t v1 = k1 ^ 0x646f72616e646f6dULL;
-    std::uint64_t v2 = k0 ^ 0x6c7967656e657261ULL;
-    std::uint64_t v3 = k1 ^ 0x7465646279746573ULL;
+// SipHash state with one compression round per block and three finalisation
+// rounds (SipHash-1-3).
+struct Sip13 {
+    std::uint64_t v0, v1, v2, v3;
 
-    const std::size_t full = len & ~static_cast<std::size_t>(7);
-    for (std::size_t off = 0; off < full; off += 8) {
-        const std::uint64_t m = load_le64(data + off);
+    Sip13(std::uint64_t k0, std::uint64_t k1) noexcept
+        : v0(k0 ^ 0x736f6d6570736575ULL), v1(k1 ^ 0x646f72616e646f6dULL),
+          v2(k0 ^ 0x6c7967656e657261ULL), v3(k1 ^ 0x7465646279746573ULL) {}
+
+    void absorb(std::uint64_t m) noexcept {
         v3 ^= m;
         sip_round(v0, v1, v2, v3);
         v0 ^= m;
     }
 
+    std::uint64_t finish() noexcept {
+        v2 ^= 0xff;
+        sip_round(v0, v1, v2, v3);
+        sip_round(v0, v1, v2, v3);
+        sip_round(v0, v1, v2, v3);
+        return (v0 ^ v1) ^ (v2 ^ v3);
+    }
+};
+
+std::uint64_t siphash13(std::uint64_t k0, std::uint64_t k1, const unsigned char* data,
+                        std::size_t len) noexcept {
+    Sip13 sip(k0, k1);
+    const std::size_t full = len & ~static_cast<std::size_t>(7);
+    for (std::size_t off = 0; off < full; off += 8) sip.absorb(load_le64(data + off));
+    // The last block: the tail bytes, and the message length in the top byte.
     std::uint64_t b = static_cast<std::uint64_t>(len) << 56;
     for (std::size_t t = 0; t < (len & 7); ++t)
         b |= static_cast<std::uint64_t>(data[full + t]) << (8 * t);
-    v3 ^= b;
-    sip_round(v0, v1, v2, v3);
-    v0 ^= b;
-
-    v2 ^= 0xff;
-    sip_round(v0, v1, v2, v3);
-    sip_round(v0, v1, v2, v3);
-    sip_round(v0, v1, v2, v3);
-    return (v0 ^ v1) ^ (v2 ^ v3);
+    sip.absorb(b);
+    return sip.finish();
 }
 
-// The 24-byte message is three little-endian words, so the general routine
-// unrolls to three compression rounds on the component patterns directly.
+// The 24-byte message is three little-endian words, so the hash absorbs the
+// component patterns directly, then the length block.
 std::int64_t hash_vec3(const Vec3& v) noexcept {
-    std::uint64_t v0 = 0x736f6d6570736575ULL;
-    std::uint64_t v1 = 0x646f72616e646f6dULL;
-    std::uint64_t v2 = 0x6c7967656e657261ULL;
-    std::uint64_t v3 = 0x7465646279746573ULL;
-    for (std::uint64_t m : {component_bits(v.x), component_bits(v.y), component_bits(v.z),
-                            std::uint64_t{24} << 56}) {
-        v3 ^= m;
-        sip_round(v0, v1, v2, v3);
-        v0 ^= m;
-    }
-    v2 ^= 0xff;
-    sip_round(v0, v1, v2, v3);
-    sip_round(v0, v1, v2, v3);
-    sip_round(v0, v1, v2, v3);
-    const auto h = static_cast<std::int64_t>((v0 ^ v1) ^ (v2 ^ v3));
+    Sip13 sip(0, 0);
+    sip.absorb(component_bits(v.x));
+    sip.absorb(component_bits(v.y));
+    sip.absorb(component_bits(v.z));
+    sip.absorb(std::uint64_t{24} << 56);
+    const auto h = static_cast<std::int64_t>(sip.finish());
     return h == -1 ? -2 : h;
 }
 
