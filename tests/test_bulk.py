@@ -18,6 +18,7 @@ from models import quat as qmodel
 from models import vec as vmodel
 from models import vec_list as model
 from models.bits import SPECIAL, bits, doubles, same, same_seq
+from helpers import Index, raises_exactly
 
 orvath = pytest.importorskip("orvath")
 Vec3d = orvath.Vec3d
@@ -26,14 +27,6 @@ Quat = orvath.Quat
 
 triples = st.tuples(doubles, doubles, doubles)
 quads = st.tuples(doubles, doubles, doubles, doubles)
-
-
-def raises_exactly(exc, message, call):
-    with pytest.raises(BaseException) as info:
-        call()
-    assert type(info.value) is exc, info.value
-    assert str(info.value) == message
-    return info.value
 
 
 def fault(message, call):
@@ -398,16 +391,6 @@ def test_results_are_independent_of_the_list():
 
 # ---------------------------------------------------------------------------
 # Failure table: wrong arguments change nothing
-
-
-class Index:
-    def __init__(self, i, hook=None):
-        self.i, self.hook = i, hook
-
-    def __index__(self):
-        if self.hook:
-            self.hook()
-        return self.i
 
 
 P = [(1.0, 2.0, 3.0), (4.0, 5.0, 6.0)]

@@ -5,19 +5,12 @@ properties and the text signatures the parser shares with the docstrings."""
 import math
 
 import pytest
+from helpers import raises_exactly
 
 orvath = pytest.importorskip("orvath")
 Vec3d = orvath.Vec3d
 R = orvath.AngleRadians
 D = orvath.AngleDegrees
-
-
-def raises_exactly(exc, message, call):
-    with pytest.raises(BaseException) as info:
-        call()
-    assert type(info.value) is exc, info.value
-    assert str(info.value) == message
-    return info.value
 
 
 # Both constructor paths (the vectorcall of the type and tp_new through

@@ -11,20 +11,13 @@ from hypothesis import given, settings, strategies as st
 
 from models import vec_list as model
 from models.bits import bits, doubles
+from helpers import Index, raises_exactly
 
 orvath = pytest.importorskip("orvath")
 Vec3d = orvath.Vec3d
 VecList = orvath.VecList
 
 triples = st.tuples(doubles, doubles, doubles)
-
-
-def raises_exactly(exc, message, call):
-    with pytest.raises(BaseException) as info:
-        call()
-    assert type(info.value) is exc, info.value
-    assert str(info.value) == message
-    return info.value
 
 
 def value(v):
@@ -198,16 +191,6 @@ def test_class_is_final_and_has_no_dict():
 
 # ---------------------------------------------------------------------------
 # Length, indexing, list property
-
-
-class Index:
-    def __init__(self, i, hook=None):
-        self.i, self.hook = i, hook
-
-    def __index__(self):
-        if self.hook:
-            self.hook()
-        return self.i
 
 
 def test_length_and_truth():
