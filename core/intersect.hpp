@@ -67,9 +67,11 @@ struct CircleCircle {
 
 // The two crossings of coplanar circumferences, first on the side that
 // cross(c2 - c1, circle2 normal) points to. The tests run in a fixed order and
-// the first that applies wins; on failure both points are zero. Touching
-// circles pass the strict tests and give the touching point twice; nearly
-// touching ones may give NaN from a slightly negative square root argument.
+// the first that applies wins; on failure both points are zero. Once the tests
+// have passed the circles meet, so a negative argument of the chord's square
+// root can only be rounding (touching or nearly touching circles): it is taken
+// as +0.0, and both points are then the chord's midpoint, the touching point.
+// The comparison is false for NaN, which still flows through.
 inline CircleCircle circle_circle(const Circle& circle1, const Circle& circle2) noexcept {
     if (approx_eq(circle1, circle2)) return {CircleOutcome::Identical, zero(), zero()};
     if (!in_same_plane(circle1, circle2)) return {CircleOutcome::OutOfPlane, zero(), zero()};
@@ -85,7 +87,9 @@ inline CircleCircle circle_circle(const Circle& circle1, const Circle& circle2) 
     // Squared from the rounded distance on purpose, not re-summed.
     const double q = dist * dist;
     const double t = (r1 * r1 - r2 * r2) / (q + q) + 0.5;
-    const double h = std::sqrt(r1 * r1 - (t * t) * q);
+    double h2 = r1 * r1 - (t * t) * q;
+    if (h2 < 0.0) h2 = 0.0;
+    const double h = std::sqrt(h2);
     const Vec3 d = sub(c2, c1);
     const Vec3 mid{t * d.x + c1.x, t * d.y + c1.y, c1.z + d.z * t};
     const Vec3 u = normalize(cross(d, circle2.normal));

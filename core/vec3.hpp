@@ -57,12 +57,19 @@ inline bool is_unit(const Vec3& a) noexcept {
     return std::fabs(magnitude(a) - 1.0) < EPSILON;
 }
 
-// The quotient is deliberately not clamped: rounding just past +-1 yields NaN.
+// In exact arithmetic the quotient lies in [-1, 1]; rounding can push it just
+// past +-1 for parallel or antiparallel vectors, where acos would give NaN, so
+// it is clamped first. The comparisons are false for NaN, so a zero-length
+// operand (0/0) or a NaN component still gives NaN, and every quotient already
+// inside the range is used unchanged.
 inline double angle_to(const Vec3& a, const Vec3& b) noexcept {
     const double d = dot(a, b);
     const double ma = magnitude(a);
     const double mb = magnitude(b);
-    return std::acos(d / (ma * mb));
+    double q = d / (ma * mb);
+    if (q > 1.0) q = 1.0;
+    if (q < -1.0) q = -1.0;
+    return std::acos(q);
 }
 
 // Distances and projections. Lines are infinite (the parameter is never

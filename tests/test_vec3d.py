@@ -1,6 +1,7 @@
 """Vec3d: values, methods and operators against the pure-Python model, the
 error table, re-entrancy, hashing, text and reference counts."""
 import math
+import random
 import sys
 import tracemalloc
 
@@ -193,6 +194,32 @@ def test_angle_to_matches_model(a, b):
     r = Vec3d(*a).angle_to(Vec3d(*b))
     assert type(r) is AngleRadians
     assert same(r.angle, model.angle_to(a, b))
+
+
+def test_angle_to_of_parallel_integer_vectors_is_never_nan():
+    # Rounding pushes dot / (|a| |b|) past +-1 for about one pair in six here;
+    # the quotient is clamped, so those give exactly 0 or pi. The rest keep the
+    # arc cosine of their unclamped quotient, a few ulps inside the range.
+    rng = random.Random(17)
+    clamped = 0
+    for _ in range(2000):
+        a = [rng.randint(-20, 20) for _ in range(3)]
+        if a == [0, 0, 0]:
+            continue
+        for m in (1, 2, 3, 5, 7, -1, -2, -3):
+            b = [m * c for c in a]
+            got = Vec3d(*a).angle_to(Vec3d(*b)).angle
+            assert same(got, model.angle_to(a, b))
+            far = math.pi if m < 0 else 0.0
+            assert abs(got - far) <= math.acos(1.0 - 2.0 ** -50)
+            d = model.dot(a, b) / (model.magnitude(a) * model.magnitude(b))
+            if abs(d) > 1.0:
+                clamped += 1
+                assert got == far
+    assert clamped > 1000
+    assert Vec3d(-3, -8, 4).angle_to(Vec3d(-3, -8, 4)).angle == 0.0
+    assert math.isnan(Vec3d(0, 0, 0).angle_to(Vec3d(0, 0, 0)).angle)
+    assert math.isnan(Vec3d(math.nan, 1, 0).angle_to(Vec3d(1, 0, 0)).angle)
 
 
 # Components just past 1.34e154 make squares overflow; 0.6/0.8 is an exact unit.

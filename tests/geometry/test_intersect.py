@@ -288,6 +288,44 @@ def test_circle_circle_touching_inside():
     assert got == ((2.0, 0.0, 0.0), (2.0, 0.0, 0.0))
 
 
+@pytest.mark.parametrize("first, second, touching", [
+    (((0, 0, 0), 5.0), ((3, 0, 0), 2.0), (5.0, 0.0, 0.0)),
+    (((-9, 0, 0), 1.0), ((-6, 0, 0), 2.0), (-8.0, 0.0, 0.0)),
+])
+def test_circle_circle_touching_where_rounding_went_negative(first, second, touching):
+    a = circle(center=first[0], radius=first[1])
+    b = circle(center=second[0], radius=second[1])
+    q = model.circle_circle(circle_fields(a), circle_fields(b))
+    p, r = points(circle_circle(a, b))
+    assert same_seq(p, q[0]) and same_seq(r, q[1]) and p == r
+    assert all(abs(g - e) <= 4 * EPS * 9 for g, e in zip(p, touching))
+
+
+def test_circle_circle_all_touching_integer_pairs_give_the_touching_point():
+    # Centres on the x axis, integer radii up to 12, touching from outside and
+    # from inside: never NaN, and along the line of centres both points are the
+    # touching point within a few ulps. Across it, a half-chord that rounding
+    # left slightly positive is the square root of a rounding error, so up to
+    # about sqrt(EPS) of the scale.
+    count = 0
+    for r1 in range(1, 13):
+        for r2 in range(1, 13):
+            for gap in {r1 + r2, abs(r1 - r2)} - {0}:
+                for x in range(-10, 11, 4):
+                    touch = x + r1 if r1 >= r2 or gap == r1 + r2 else x - r1
+                    a = circle(center=(x, 0, 0), radius=float(r1))
+                    b = circle(center=(x + gap, 0, 0), radius=float(r2))
+                    p, r = points(circle_circle(a, b))
+                    scale = abs(x) + gap + r1 + r2
+                    for got in (p, r):
+                        assert abs(got[0] - touch) <= 8 * EPS * scale
+                        assert abs(got[1]) <= math.sqrt(EPS) * scale and got[2] == 0.0
+                    count += 1
+    assert count > 1000
+    nan = circle(center=(3, 0, 0), radius=math.nan)
+    assert all(math.isnan(c) for c in points(circle_circle(circle(), nan))[0])
+
+
 def test_circle_circle_keywords_and_fresh_results():
     a, b = circle(), circle(center=(6, 0, 0))
     pair = circle_circle(circle2=b, circle1=a)

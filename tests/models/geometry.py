@@ -167,7 +167,10 @@ def circle_circle(circle1, circle2):
         return CONTAINED
     q = dist * dist
     t = div(r1 * r1 - r2 * r2, q + q) + 0.5
-    h = sqrt(r1 * r1 - (t * t) * q)
+    h2 = r1 * r1 - (t * t) * q
+    if h2 < 0.0:
+        h2 = 0.0
+    h = sqrt(h2)
     d = sub(c2, c1)
     p = (t * d[0] + c1[0], t * d[1] + c1[1], c1[2] + d[2] * t)
     u = normalize(cross(d, n2))

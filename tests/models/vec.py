@@ -82,7 +82,12 @@ def angle_to(a, b):
     d = dot(a, b)
     ma = magnitude(a)
     mb = magnitude(b)
-    return acos(div(d, ma * mb))
+    q = div(d, ma * mb)
+    if q > 1.0:
+        q = 1.0
+    if q < -1.0:
+        q = -1.0
+    return acos(q)
 
 
 def distance_squared(a, b):
