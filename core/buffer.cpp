@@ -2,20 +2,22 @@
 
 #include <sys/mman.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace orvath::core {
 
 namespace {
 
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
+// Mapped blocks are aligned to, and span whole, huge pages.
+constexpr std::size_t kHugePage = kHugeThreshold;
 
-// Mapped blocks span whole huge pages; false on overflow.
+// The mapped length of a block of `bytes` (at least kHugeThreshold); false on overflow.
 bool mapped_length(std::size_t bytes, std::size_t& len) noexcept {
-    if (bytes > static_cast<std::size_t>(-1) - (kHugePage - 1)) return false;
-    len = (bytes + kHugePage - 1) & ~(kHugePage - 1);
-    return true;
+    len = block_size(bytes);
+    return len != 0;
 }
 
 // A 2 MiB-aligned anonymous mapping of len bytes (a multiple of 2 MiB). The
@@ -37,7 +39,74 @@ void* map_aligned(std::size_t len) noexcept {
     return p;
 }
 
+// The reuse cache of take_block / give_block. It is guarded by a try-lock: a
+// thread that finds it busy (or a fork child whose parent was inside it)
+// simply goes to the allocator.
+struct BlockCache {
+    static constexpr std::size_t kSlots = 4;
+    static constexpr std::size_t kMaxBytes = std::size_t{64} << 20;
+
+    std::atomic<bool> busy{false};
+    void* block[kSlots] = {};
+    std::size_t bytes[kSlots] = {};
+    std::size_t total = 0;
+
+    bool lock() noexcept { return !busy.exchange(true, std::memory_order_acquire); }
+    void unlock() noexcept { busy.store(false, std::memory_order_release); }
+};
+
+BlockCache g_cache;
+
 }  // namespace
+
+std::size_t block_size(std::size_t bytes) noexcept {
+    if (bytes < kHugeThreshold) return bytes;
+    if (bytes > static_cast<std::size_t>(-1) - (kHugePage - 1)) return 0;
+    return (bytes + kHugePage - 1) & ~(kHugePage - 1);
+}
+
+void* take_block(std::size_t& bytes) noexcept {
+    if (bytes >= kHugeThreshold && g_cache.lock()) {
+        // The smallest cached block that holds the request without wasting
+        // more than half of itself.
+        std::size_t best = BlockCache::kSlots;
+        for (std::size_t s = 0; s < BlockCache::kSlots; ++s) {
+            const std::size_t b = g_cache.bytes[s];
+            if (g_cache.block[s] && b >= bytes && b / 2 <= bytes &&
+                (best == BlockCache::kSlots || b < g_cache.bytes[best]))
+                best = s;
+        }
+        void* p = nullptr;
+        if (best != BlockCache::kSlots) {
+            p = std::exchange(g_cache.block[best], nullptr);
+            bytes = std::exchange(g_cache.bytes[best], 0);
+            g_cache.total -= bytes;
+        }
+        g_cache.unlock();
+        if (p) return p;
+    }
+    return alloc_huge(bytes);
+}
+
+void give_block(void* p, std::size_t bytes) noexcept {
+    if (p == nullptr) return;
+    if (bytes >= kHugeThreshold && g_cache.lock()) {
+        bool kept = false;
+        if (g_cache.total + bytes <= BlockCache::kMaxBytes) {
+            for (std::size_t s = 0; s < BlockCache::kSlots && !kept; ++s) {
+                if (g_cache.block[s] == nullptr) {
+                    g_cache.block[s] = p;
+                    g_cache.bytes[s] = bytes;
+                    g_cache.total += bytes;
+                    kept = true;
+                }
+            }
+        }
+        g_cache.unlock();
+        if (kept) return;
+    }
+    free_huge(p, bytes);
+}
 
 void* alloc_huge(std::size_t bytes) noexcept {
     if (bytes == 0) return nullptr;

@@ -18,7 +18,7 @@ namespace orvath::core {
 inline Vec3 plane_line(const Plane& plane, const Vec3& a, const Vec3& b) noexcept {
     const Vec3 d = sub(b, a);
     const double den = dot(plane.normal, d);
-    const double s = dot(plane.normal, a) + plane.distance;
+    const double s = dot(plane.normal, a) + plane.constant;
     const double t = -s / den;
     return {t * d.x + a.x, t * d.y + a.y, t * d.z + a.z};
 }

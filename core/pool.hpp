@@ -30,11 +30,7 @@ class Pool {
 public:
     // Work estimate units for cost_per_item: one unit is about one simple
     // double operation per element in a streaming loop, roughly a quarter of a
-    // nanosecond (measured: an add of a constant vector ~0.7 ns per element,
-    // a normalisation ~4.4 ns). Guide values: copy, add, subtract, scale,
-    // collapse 3; dot, distance_squared 5; magnitude, distance, is_unit 8;
-    // division by a scalar 10; normalize 18; quaternion rotation 25; text
-    // formatting of an element ~1000.
+    // nanosecond. The bulk operations' values are in core/bulk.hpp.
     //
     // An operation whose n * cost_per_item is below kSerialCutoff (~130 us of
     // work) runs on the calling thread. Above it, the submitter pays a few
@@ -205,8 +201,11 @@ private:
         // Chunks not yet finished; whoever takes it to 0 completes the op.
         std::atomic<std::size_t> remaining{0};
         std::atomic<bool> failed{false};
-        // Workers that have joined, changed only under mutex_; and its cap.
+        // Unique per operation: a worker remembers the id of the operation it
+        // counted itself a helper of (an address could come back with a later
+        // operation in the same frame).
         std::uint64_t id = 0;
+        // Workers that have joined, changed only under mutex_; and its cap.
         std::size_t helpers = 0;
         std::size_t max_helpers = 0;
         // kRunning -> kCallerAsleep (by the caller) -> kDone (by the finisher).

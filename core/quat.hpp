@@ -48,9 +48,10 @@ inline Quat from_axis_angle(const Vec3& axis, double angle) noexcept {
     return {c, axis.x * s, axis.y * s, axis.z * s};
 }
 
-// Length, unit test and the tolerant equality share the vector tolerance.
+// Each negation flips the sign bit, so a zero part becomes -0.0.
 inline constexpr Quat conjugate(const Quat& q) noexcept { return {q.w, -q.i, -q.j, -q.k}; }
 
+// Length, unit test and the tolerant equality share the vector tolerance.
 inline double magnitude(const Quat& q) noexcept {
     return std::sqrt(((q.w * q.w + q.i * q.i) + q.j * q.j) + q.k * q.k);
 }

@@ -17,54 +17,23 @@ AngleObject* angle(PyObject* o) noexcept { return as<AngleObject>(o); }
 
 using TypeGetter = PyTypeObject* (*)() noexcept;
 
-// Runs `fn` on the receiver's angle under a shared borrow.
 template <class Fn>
-PyObject* angle_read(PyObject* self, Fn fn) noexcept {
-    AngleObject* obj = angle(self);
-    SharedBorrow borrow(obj->borrow);
-    if (!borrow) return err::already_mutably_borrowed();
-    return fn(obj->value);
+auto angle_read(PyObject* self, Fn fn) noexcept {
+    return read<AngleObject>(self, fn);
 }
 
 // ---------------------------------------------------------------------------
-// Lifecycle, shared by both classes: tp_new for tuple calls and __new__, the
-// vectorcall form for the ordinary call.
+// Lifecycle, shared by both classes.
 
 template <const Signature& Sig>
-PyObject* angle_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    PyObject* buf[1];
-    PyObject* const* a = parse_tuple(Sig, args, kwargs, buf);
+PyObject* angle_make(PyTypeObject* type, PyObject* const* a) noexcept {
     double value;
-    if (a == nullptr || !arg_double(a[0], "angle", value)) return nullptr;
+    if (!arg_double(a[0], Sig.name(0), value)) return nullptr;
     return new_holder<AngleObject>(type, value);
 }
 
 template <const Signature& Sig>
-PyObject* angle_vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) noexcept {
-    PyObject* buf[1];
-    PyObject* const* a = parse_args(Sig, args, static_cast<Py_ssize_t>(nargsf), kwnames, buf);
-    double value;
-    if (a == nullptr || !arg_double(a[0], "angle", value)) return nullptr;
-    return new_holder<AngleObject>(reinterpret_cast<PyTypeObject*>(type), value);
-}
-
-// ---------------------------------------------------------------------------
-// The `angle` property of both classes.
-
-PyObject* angle_get(PyObject* self, void*) noexcept {
-    return angle_read(self, [](double a) { return new_float(a); });
-}
-
-int angle_set(PyObject* self, PyObject* value, void*) noexcept {
-    if (value == nullptr) return err::no_deleter();
-    double v;
-    if (!arg_double(value, "value", v)) return -1;
-    AngleObject* obj = angle(self);
-    ExclusiveBorrow borrow(obj->borrow);
-    if (!borrow) return err::already_borrowed();
-    obj->value = v;
-    return 0;
-}
+using AngleConstructor = Constructor<Sig, angle_make<Sig>>;
 
 // ---------------------------------------------------------------------------
 // AngleRadians methods
@@ -97,11 +66,6 @@ PyObject* angle_degrees_to_radians(PyObject* self, PyObject*) noexcept {
 // (and for an operand that cannot be borrowed); there are no reflected forms,
 // so a number on the left is refused as well.
 
-PyObject* not_implemented() noexcept {
-    PyErr_Clear();
-    Py_RETURN_NOTIMPLEMENTED;
-}
-
 double plus(double a, double b) noexcept { return a + b; }
 double minus(double a, double b) noexcept { return a - b; }
 double times(double a, double b) noexcept { return a * b; }
@@ -132,21 +96,15 @@ PyObject* angle_negative(PyObject* self) noexcept {
     return angle_read(self, [](double a) { return Make(-a); });
 }
 
-// Exact IEEE comparisons between angles of the same unit. != has no rule of
-// its own: it is the negated truth of == through the full protocol, so a
-// foreign operand falls back to identity like any other object.
-template <TypeGetter Type>
+// Exact IEEE comparisons between angles of the same unit; != is the negation
+// of the whole == protocol.
+template <TypeGetter Type, const Signature& Eq>
 PyObject* angle_richcompare(PyObject* self, PyObject* other, int op) noexcept {
-    if (op == Py_NE) {
-        Ref eq = Ref::steal(PyObject_RichCompare(self, other, Py_EQ));
-        if (!eq) return nullptr;
-        int truth = PyObject_IsTrue(eq.get());
-        return truth < 0 ? nullptr : new_bool(!truth);
-    }
+    if (op == Py_NE) return not_equal(self, other);
     PyTypeObject* type = Type();
     double a, b;
     if (!try_value<AngleObject>(self, type, a) || !is_instance(other, type)) Py_RETURN_NOTIMPLEMENTED;
-    if (!arg_value<AngleObject>(other, type, "other", b)) return nullptr;
+    if (!arg_value<AngleObject>(other, type, Eq.name(0), b)) return nullptr;
     switch (op) {
         case Py_LT: return new_bool(a < b);
         case Py_LE: return new_bool(a <= b);
@@ -207,18 +165,18 @@ PyMethodDef angle_degrees_methods[] = {
 };
 
 PyGetSetDef angle_getset[] = {
-    {"angle", angle_get, angle_set, nullptr, nullptr},
+    {"angle", get_field<AngleObject>, set_field<AngleObject>, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot angle_radians_slots[] = {
     {Py_tp_doc, const_cast<char*>(surface::angle_radians_doc)},
     {Py_tp_dealloc, slot(holder_dealloc<AngleObject>)},
-    {Py_tp_new, slot(angle_new<surface::angle_radians_new>)},
-    {Py_tp_vectorcall, slot(angle_vectorcall<surface::angle_radians_new>)},
+    {Py_tp_new, slot(AngleConstructor<surface::angle_radians_new>::tp_new)},
+    {Py_tp_vectorcall, slot(AngleConstructor<surface::angle_radians_new>::vectorcall)},
     {Py_tp_methods, angle_radians_methods},
     {Py_tp_getset, angle_getset},
-    {Py_tp_richcompare, slot(angle_richcompare<angle_radians_type>)},
+    {Py_tp_richcompare, slot(angle_richcompare<angle_radians_type, surface::angle_radians_eq>)},
     {Py_tp_repr, slot(angle_radians_repr)},
     {Py_nb_add, slot(angle_radians_combine<plus>)},
     {Py_nb_subtract, slot(angle_radians_combine<minus>)},
@@ -239,11 +197,11 @@ PyType_Spec angle_radians_spec = {
 PyType_Slot angle_degrees_slots[] = {
     {Py_tp_doc, const_cast<char*>(surface::angle_degrees_doc)},
     {Py_tp_dealloc, slot(holder_dealloc<AngleObject>)},
-    {Py_tp_new, slot(angle_new<surface::angle_degrees_new>)},
-    {Py_tp_vectorcall, slot(angle_vectorcall<surface::angle_degrees_new>)},
+    {Py_tp_new, slot(AngleConstructor<surface::angle_degrees_new>::tp_new)},
+    {Py_tp_vectorcall, slot(AngleConstructor<surface::angle_degrees_new>::vectorcall)},
     {Py_tp_methods, angle_degrees_methods},
     {Py_tp_getset, angle_getset},
-    {Py_tp_richcompare, slot(angle_richcompare<angle_degrees_type>)},
+    {Py_tp_richcompare, slot(angle_richcompare<angle_degrees_type, surface::angle_degrees_eq>)},
     {Py_tp_repr, slot(angle_degrees_repr)},
     {Py_nb_negative, slot(angle_negative<new_angle_degrees>)},
     {0, nullptr},

@@ -28,23 +28,20 @@ const char* type_qualname(PyObject* o, Ref& holder) noexcept {
 
 namespace err {
 
-Fail already_mutably_borrowed() noexcept {
-    PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+namespace {
+Fail raise(PyObject* type, const char* message) noexcept {
+    PyErr_SetString(type, message);
     return {};
 }
+}  // namespace
 
-Fail already_borrowed() noexcept {
-    PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
-    return {};
-}
+Fail already_mutably_borrowed() noexcept { return raise(PyExc_RuntimeError, "Already mutably borrowed"); }
+Fail already_borrowed() noexcept { return raise(PyExc_RuntimeError, "Already borrowed"); }
+Fail index_out_of_bounds() noexcept { return raise(PyExc_IndexError, "Index out of bounds"); }
+Fail no_deleter() noexcept { return raise(PyExc_AttributeError, "property has no deleter"); }
 
-Fail index_out_of_bounds() noexcept {
-    PyErr_SetString(PyExc_IndexError, "Index out of bounds");
-    return {};
-}
-
-Fail no_deleter() noexcept {
-    PyErr_SetString(PyExc_AttributeError, "property has no deleter");
+Fail no_memory() noexcept {
+    PyErr_NoMemory();
     return {};
 }
 
@@ -77,6 +74,46 @@ Fail argument(const char* arg) noexcept {
     return {};
 }
 
+Fail too_many_positional(const Signature& sig, Py_ssize_t given) noexcept {
+    PyErr_Format(PyExc_TypeError, "%s takes %d positional arguments but %zd %s given", sig.full_name,
+                 int(sig.nparams), given, given == 1 ? "was" : "were");
+    return {};
+}
+
+Fail unexpected_keyword(const Signature& sig, PyObject* keyword) noexcept {
+    PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", sig.full_name, keyword);
+    return {};
+}
+
+Fail multiple_values(const Signature& sig, std::size_t param) noexcept {
+    PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", sig.full_name, sig.name(param));
+    return {};
+}
+
+// "'a'", "'a' and 'b'", "'a', 'b', and 'c'": every unfilled parameter in
+// declaration order.
+Fail missing(const Signature& sig, PyObject* const* filled) noexcept {
+    int count = 0;
+    for (int i = 0; i < sig.nparams; ++i) count += filled[i] == nullptr;
+    std::string names;
+    int seen = 0;
+    for (int i = 0; i < sig.nparams; ++i) {
+        if (filled[i] != nullptr) continue;
+        if (seen > 0) {
+            if (count == 2) names += " and ";
+            else if (seen == count - 1) names += ", and ";
+            else names += ", ";
+        }
+        names += '\'';
+        names += sig.name(i);
+        names += '\'';
+        ++seen;
+    }
+    PyErr_Format(PyExc_TypeError, "%s missing %d required positional %s: %s", sig.full_name, count,
+                 count == 1 ? "argument" : "arguments", names.c_str());
+    return {};
+}
+
 Fail panic_at(const char* file, int line, const char* message) noexcept {
     PyObject* type = fault_type();
     if (type == nullptr) return {};
@@ -90,62 +127,37 @@ Fail panic_at(const char* file, int line, const char* message) noexcept {
 }  // namespace err
 
 PyObject* fault_type() noexcept {
-    static std::atomic<PyObject*> cell{nullptr};
-    static PyMutex mutex{};
-    PyObject* t = cell.load(std::memory_order_acquire);
-    if (t != nullptr) return t;
-    PyMutex_Lock(&mutex);
-    t = cell.load(std::memory_order_relaxed);
-    if (t == nullptr) {
-        t = PyErr_NewExceptionWithDoc(
+    static OnceCell<PyObject> cell;
+    return cell.get([] {
+        return PyErr_NewExceptionWithDoc(
             "orvath.OrvathFault",
             "Raised when orvath finds a broken internal invariant or a failed argument assertion.\n\n"
             "It derives from BaseException, so `except Exception` does not swallow it.",
             PyExc_BaseException, nullptr);
-        if (t != nullptr) cell.store(t, std::memory_order_release);
-    }
-    PyMutex_Unlock(&mutex);
-    return t;
+    });
 }
 
 PyTypeObject* TypeCell::create() noexcept {
-    PyMutex_Lock(&mutex_);
-    PyTypeObject* t = type_.load(std::memory_order_relaxed);
-    if (t == nullptr) {
-        t = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(spec_));
-        if (t != nullptr) type_.store(t, std::memory_order_release);
-    }
-    PyMutex_Unlock(&mutex_);
-    return t;
+    return cell_.get([this] { return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(spec_)); });
 }
 
 // ---------------------------------------------------------------------------
 // Argument parsing
 
 bool init_param_names() noexcept {
-    static std::atomic<bool> done{false};
-    static PyMutex mutex{};
-    if (done.load(std::memory_order_acquire)) return true;
-    PyMutex_Lock(&mutex);
-    bool ok = true;
-    for (std::size_t i = 0; ok && i < surface::kParamNameCount; ++i) {
-        if (g_param_names[i] == nullptr) {
-            g_param_names[i] = PyUnicode_InternFromString(surface::kParamNames[i]);
-            ok = g_param_names[i] != nullptr;
+    static OnceCell<PyObject*> cell;
+    return cell.get([]() -> PyObject** {
+        for (std::size_t i = 0; i < surface::kParamNameCount; ++i) {
+            if (g_param_names[i] == nullptr) {
+                g_param_names[i] = PyUnicode_InternFromString(surface::kParamNames[i]);
+                if (g_param_names[i] == nullptr) return nullptr;
+            }
         }
-    }
-    if (ok) done.store(true, std::memory_order_release);
-    PyMutex_Unlock(&mutex);
-    return ok;
+        return g_param_names;
+    }) != nullptr;
 }
 
 namespace {
-
-PyObject* too_many_positional(const Signature& sig, Py_ssize_t given) noexcept {
-    PyErr_Format(PyExc_TypeError, "%s takes %d positional arguments but %zd %s given", sig.full_name,
-                 int(sig.nparams), given, given == 1 ? "was" : "were");
-    return nullptr;
-}
 
 // Index of the parameter called `key`, or -1. Interned names compare by
 // pointer first; the text comparison catches names built at run time.
@@ -153,55 +165,30 @@ int find_param(const Signature& sig, PyObject* key) noexcept {
     for (int i = 0; i < sig.nparams; ++i)
         if (g_param_names[sig.params[i]] == key) return i;
     for (int i = 0; i < sig.nparams; ++i)
-        if (PyUnicode_Check(key) && PyUnicode_EqualToUTF8(key, surface::kParamNames[sig.params[i]]))
-            return i;
+        if (PyUnicode_Check(key) && PyUnicode_EqualToUTF8(key, sig.name(i))) return i;
     return -1;
 }
 
-// Places one keyword argument; nullptr-with-error on a bad keyword.
+// Places one keyword argument; false with the TypeError set on a bad keyword.
 bool place_keyword(const Signature& sig, PyObject* key, PyObject* value, PyObject** buf) noexcept {
     int i = find_param(sig, key);
-    if (i < 0) {
-        PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", sig.full_name, key);
-        return false;
-    }
-    if (buf[i] != nullptr) {
-        PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", sig.full_name,
-                     surface::kParamNames[sig.params[i]]);
-        return false;
-    }
+    if (i < 0) return err::unexpected_keyword(sig, key);
+    if (buf[i] != nullptr) return err::multiple_values(sig, static_cast<std::size_t>(i));
     buf[i] = value;
     return true;
 }
 
 PyObject* const* check_missing(const Signature& sig, PyObject** buf) noexcept {
-    int missing = 0;
-    for (int i = 0; i < sig.nparams; ++i) missing += buf[i] == nullptr;
-    if (missing == 0) return buf;
-    std::string names;
-    int seen = 0;
-    for (int i = 0; i < sig.nparams; ++i) {
-        if (buf[i] != nullptr) continue;
-        if (seen > 0) {
-            if (missing == 2) names += " and ";
-            else if (seen == missing - 1) names += ", and ";
-            else names += ", ";
-        }
-        names += '\'';
-        names += surface::kParamNames[sig.params[i]];
-        names += '\'';
-        ++seen;
-    }
-    PyErr_Format(PyExc_TypeError, "%s missing %d required positional %s: %s", sig.full_name, missing,
-                 missing == 1 ? "argument" : "arguments", names.c_str());
-    return nullptr;
+    for (int i = 0; i < sig.nparams; ++i)
+        if (buf[i] == nullptr) return err::missing(sig, buf);
+    return buf;
 }
 
 }  // namespace
 
 PyObject* const* parse_slow(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames, PyObject** buf) noexcept {
-    if (nargs > sig.nparams) return too_many_positional(sig, nargs), nullptr;
+    if (nargs > sig.nparams) return err::too_many_positional(sig, nargs);
     for (int i = 0; i < sig.nparams; ++i) buf[i] = i < nargs ? args[i] : nullptr;
     if (kwnames != nullptr) {
         Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
@@ -214,7 +201,7 @@ PyObject* const* parse_slow(const Signature& sig, PyObject* const* args, Py_ssiz
 PyObject* const* parse_tuple(const Signature& sig, PyObject* args, PyObject* kwargs,
                              PyObject** buf) noexcept {
     Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-    if (nargs > sig.nparams) return too_many_positional(sig, nargs), nullptr;
+    if (nargs > sig.nparams) return err::too_many_positional(sig, nargs);
     for (int i = 0; i < sig.nparams; ++i) buf[i] = i < nargs ? PyTuple_GET_ITEM(args, i) : nullptr;
     if (kwargs != nullptr) {
         Py_ssize_t pos = 0;
@@ -266,6 +253,27 @@ bool arg_bool(PyObject* o, const char* arg, bool& out) noexcept {
         return true;
     }
     return err::type_mismatch(o, "bool", arg);
+}
+
+// ---------------------------------------------------------------------------
+// Comparison and results
+
+PyObject* not_equal(PyObject* self, PyObject* other) noexcept {
+    Ref eq = Ref::steal(PyObject_RichCompare(self, other, Py_EQ));
+    if (!eq) return nullptr;
+    const int truth = PyObject_IsTrue(eq.get());
+    return truth < 0 ? nullptr : new_bool(!truth);
+}
+
+PyObject* float_list(const double* values, std::size_t n) noexcept {
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(n)));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < n; ++i) {
+        PyObject* f = new_float(values[i]);
+        if (f == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), f);
+    }
+    return list.release();
 }
 
 }  // namespace orvath

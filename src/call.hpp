@@ -1,19 +1,23 @@
-// How every orvath member is called: references, borrows, argument parsing,
-// argument conversion and the errors they raise. Class files use these and
-// never re-implement a rule.
+// How every orvath member is called: references, once-created cells, borrows,
+// argument parsing, argument conversion and the errors they raise. Class files
+// use these and never re-implement a rule.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <atomic>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "core/borrow.hpp"
+#include "signature.hpp"
+#include "surface.hpp"
 
 namespace orvath {
 
@@ -32,6 +36,12 @@ public:
     PyObject* get() const noexcept { return p_; }
     PyObject* release() noexcept { return std::exchange(p_, nullptr); }
     explicit operator bool() const noexcept { return p_ != nullptr; }
+    // For C-API functions that hand back a new reference through a pointer:
+    // drops what is held and returns the slot to fill.
+    PyObject** out() noexcept {
+        Py_CLEAR(p_);
+        return &p_;
+    }
 
 private:
     explicit Ref(PyObject* p) noexcept : p_(p) {}
@@ -43,19 +53,29 @@ private:
 // call sites read `return err::...;`.
 namespace err {
 struct Fail {
-    operator PyObject*() const noexcept { return nullptr; }
-    operator int() const noexcept { return -1; }
+    // nullptr for object results and parsed-argument arrays.
+    template <class T>
+    operator T*() const noexcept { return nullptr; }
     operator bool() const noexcept { return false; }
+    // -1 for the int, Py_ssize_t and Py_hash_t results of slots.
+    template <std::signed_integral I>
+    operator I() const noexcept { return -1; }
 };
 Fail already_mutably_borrowed() noexcept;   // a shared borrow was refused
 Fail already_borrowed() noexcept;           // the exclusive borrow was refused
 Fail index_out_of_bounds() noexcept;
 Fail no_deleter() noexcept;
+Fail no_memory() noexcept;
 // "'{type}' object is not an instance of '{expected}'", prefixed for `arg`.
 Fail type_mismatch(PyObject* obj, const char* expected, const char* arg) noexcept;
 // Argument-error rule: an exact TypeError becomes "argument '{arg}': {message}"
 // with the same __cause__; any other error passes unchanged.
 Fail argument(const char* arg) noexcept;
+// The arity errors of argument parsing.
+Fail too_many_positional(const Signature& sig, Py_ssize_t given) noexcept;
+Fail unexpected_keyword(const Signature& sig, PyObject* keyword) noexcept;
+Fail multiple_values(const Signature& sig, std::size_t param) noexcept;
+Fail missing(const Signature& sig, PyObject* const* filled) noexcept;
 // The fault exception: one diagnostic line on stderr, then raised.
 Fail panic_at(const char* file, int line, const char* message) noexcept;
 }  // namespace err
@@ -66,6 +86,50 @@ Fail panic_at(const char* file, int line, const char* message) noexcept;
 PyObject* fault_type() noexcept;
 
 // ---------------------------------------------------------------------------
+// Once-created, process-wide values (type objects, looked-up callables).
+// Every thread sees the same object; a failed creation is retried on the next
+// call. make() runs under the cell's lock and reports failure as nullptr with
+// a Python error set.
+template <class T>
+class OnceCell {
+public:
+    T* peek() const noexcept { return value_.load(std::memory_order_acquire); }
+
+    template <class Make>
+    T* get(Make&& make) noexcept {
+        if (T* v = peek()) return v;
+        PyMutex_Lock(&mutex_);
+        T* v = value_.load(std::memory_order_relaxed);
+        if (v == nullptr) {
+            v = make();
+            if (v != nullptr) value_.store(v, std::memory_order_release);
+        }
+        PyMutex_Unlock(&mutex_);
+        return v;
+    }
+
+private:
+    std::atomic<T*> value_{nullptr};
+    PyMutex mutex_{};
+};
+
+// A class's type object, created from its spec on first need. get() is inline:
+// every result object of a hot call asks for its type.
+class TypeCell {
+public:
+    explicit constexpr TypeCell(PyType_Spec* type_spec) noexcept : spec_(type_spec) {}
+    PyTypeObject* get() noexcept {
+        PyTypeObject* t = cell_.peek();
+        return t ? t : create();
+    }
+
+private:
+    PyTypeObject* create() noexcept;
+    PyType_Spec* spec_;
+    OnceCell<PyTypeObject> cell_;
+};
+
+// ---------------------------------------------------------------------------
 // Borrows. With the interpreter lock every borrow is taken and released under
 // it, so the word needs no locked instructions; free-threaded builds use CAS.
 #ifdef Py_GIL_DISABLED
@@ -74,29 +138,22 @@ using BorrowWord = core::BasicBorrowWord<true>;
 using BorrowWord = core::BasicBorrowWord<false>;
 #endif
 
-class SharedBorrow {
+// A borrow held for the guard's lifetime; false when the word refused it.
+template <bool (BorrowWord::*Take)() noexcept, void (BorrowWord::*Release)() noexcept>
+class BorrowGuard {
 public:
-    explicit SharedBorrow(BorrowWord& w) noexcept : w_(w.try_shared() ? &w : nullptr) {}
-    SharedBorrow(const SharedBorrow&) = delete;
-    SharedBorrow& operator=(const SharedBorrow&) = delete;
-    ~SharedBorrow() { if (w_) w_->release_shared(); }
+    explicit BorrowGuard(BorrowWord& w) noexcept : w_((w.*Take)() ? &w : nullptr) {}
+    BorrowGuard(const BorrowGuard&) = delete;
+    BorrowGuard& operator=(const BorrowGuard&) = delete;
+    ~BorrowGuard() { if (w_) (w_->*Release)(); }
     explicit operator bool() const noexcept { return w_ != nullptr; }
 
 private:
     BorrowWord* w_;
 };
 
-class ExclusiveBorrow {
-public:
-    explicit ExclusiveBorrow(BorrowWord& w) noexcept : w_(w.try_exclusive() ? &w : nullptr) {}
-    ExclusiveBorrow(const ExclusiveBorrow&) = delete;
-    ExclusiveBorrow& operator=(const ExclusiveBorrow&) = delete;
-    ~ExclusiveBorrow() { if (w_) w_->release_exclusive(); }
-    explicit operator bool() const noexcept { return w_ != nullptr; }
-
-private:
-    BorrowWord* w_;
-};
+using SharedBorrow = BorrowGuard<&BorrowWord::try_shared, &BorrowWord::release_shared>;
+using ExclusiveBorrow = BorrowGuard<&BorrowWord::try_exclusive, &BorrowWord::release_exclusive>;
 
 // ---------------------------------------------------------------------------
 // Objects: the header, the value, the borrow word. Nothing else.
@@ -110,6 +167,28 @@ struct Holder {
 
 template <class Obj>
 inline Obj* as(PyObject* o) noexcept { return reinterpret_cast<Obj*>(o); }
+
+// Runs fn(value) under a shared borrow of the receiver, which spans the whole
+// computation and the building of the result.
+template <class Obj, class Fn>
+inline auto read(PyObject* self, Fn&& fn) noexcept {
+    Obj* obj = as<Obj>(self);
+    SharedBorrow borrow(obj->borrow);
+    using R = decltype(fn(obj->value));
+    if (!borrow) return static_cast<R>(err::already_mutably_borrowed());
+    return fn(obj->value);
+}
+
+// Runs fn(value) under the receiver's exclusive borrow: the members that
+// change an object.
+template <class Obj, class Fn>
+inline auto write(PyObject* self, Fn&& fn) noexcept {
+    Obj* obj = as<Obj>(self);
+    ExclusiveBorrow borrow(obj->borrow);
+    using R = decltype(fn(obj->value));
+    if (!borrow) return static_cast<R>(err::already_borrowed());
+    return fn(obj->value);
+}
 
 // "Vec3d" for builtins.Vec3d: every orvath class is named builtins.<Class>.
 inline const char* short_name(PyTypeObject* type) noexcept {
@@ -143,30 +222,8 @@ void holder_dealloc(PyObject* self) noexcept {
     Py_DECREF(type);
 }
 
-// Once-created type object, kept for the life of the process. The getters
-// are inline: every result object of a hot call asks for its type.
-class TypeCell {
-public:
-    explicit constexpr TypeCell(PyType_Spec* type_spec) noexcept : spec_(type_spec) {}
-    PyTypeObject* get() noexcept {
-        PyTypeObject* t = type_.load(std::memory_order_acquire);
-        return t ? t : create();
-    }
-
-private:
-    PyTypeObject* create() noexcept;
-    PyType_Spec* spec_;
-    std::atomic<PyTypeObject*> type_{nullptr};
-    PyMutex mutex_{};
-};
-
 // ---------------------------------------------------------------------------
 // Argument parsing against a generated parameter list.
-struct Signature {
-    const char* full_name;          // "Vec3d.dot()"
-    const std::uint16_t* params;    // indices into surface::kParamNames
-    std::uint16_t nparams;
-};
 
 // Interns the parameter names; called once before any member can run.
 bool init_param_names() noexcept;
@@ -186,6 +243,56 @@ inline PyObject* const* parse_args(const Signature& sig, PyObject* const* args, 
 // The tuple/dict form used by constructors called through tp_new.
 PyObject* const* parse_tuple(const Signature& sig, PyObject* args, PyObject* kwargs,
                              PyObject** buf) noexcept;
+
+// A method with parameters: parse, then fn(value, args) under the receiver's
+// shared borrow, which is taken before any argument is converted.
+template <class Obj, class Fn>
+inline PyObject* read_with(PyObject* self, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames, Fn&& fn) noexcept {
+    PyObject* buf[surface::kMaxParams];
+    PyObject* const* a = parse_args(sig, args, nargs, kwnames, buf);
+    if (a == nullptr) return nullptr;
+    return read<Obj>(self, [&](auto& value) -> PyObject* { return fn(value, a); });
+}
+
+// The same under the exclusive borrow.
+template <class Obj, class Fn>
+inline PyObject* write_with(PyObject* self, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames, Fn&& fn) noexcept {
+    PyObject* buf[surface::kMaxParams];
+    PyObject* const* a = parse_args(sig, args, nargs, kwnames, buf);
+    if (a == nullptr) return nullptr;
+    return write<Obj>(self, [&](auto& value) -> PyObject* { return fn(value, a); });
+}
+
+// A function or static method with parameters: parse, then fn(args).
+template <class Fn>
+inline PyObject* call_with(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                           Fn&& fn) noexcept {
+    PyObject* buf[surface::kMaxParams];
+    PyObject* const* a = parse_args(sig, args, nargs, kwnames, buf);
+    return a ? fn(a) : nullptr;
+}
+
+// A class's constructor as the pair its type needs: tp_new serves
+// Cls.__new__(Cls, ...) and calls with a tuple, the vectorcall form serves the
+// ordinary Cls(...) without building one. Both parse against Sig with the same
+// messages; Make(type, args) converts the arguments in parameter order and
+// builds the instance.
+template <const Signature& Sig, PyObject* (*Make)(PyTypeObject*, PyObject* const*) noexcept>
+struct Constructor {
+    static PyObject* tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+        PyObject* buf[surface::kMaxParams];
+        PyObject* const* a = parse_tuple(Sig, args, kwargs, buf);
+        return a ? Make(type, a) : nullptr;
+    }
+    static PyObject* vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf,
+                                PyObject* kwnames) noexcept {
+        PyObject* buf[surface::kMaxParams];
+        PyObject* const* a = parse_args(Sig, args, static_cast<Py_ssize_t>(nargsf), kwnames, buf);
+        return a ? Make(reinterpret_cast<PyTypeObject*>(type), a) : nullptr;
+    }
+};
 
 // ---------------------------------------------------------------------------
 // Conversions. The to_* forms leave the interpreter's error as it is; the
@@ -269,6 +376,23 @@ private:
 };
 
 // ---------------------------------------------------------------------------
+// Operators and comparison.
+
+// Binary operators never raise an argument error: an operand they do not take,
+// one that cannot be borrowed, or one whose conversion raised yields
+// NotImplemented, and that conversion's error is dropped, so the interpreter
+// can try the other side and finally raise its own TypeError.
+inline PyObject* not_implemented() noexcept {
+    PyErr_Clear();
+    Py_RETURN_NOTIMPLEMENTED;
+}
+
+// `!=` of the classes that have no rule of their own for it: the negated truth
+// of `==` through the whole protocol, so a foreign operand falls back to
+// identity like any other object and the two answers always agree.
+PyObject* not_equal(PyObject* self, PyObject* other) noexcept;
+
+// ---------------------------------------------------------------------------
 // Tables.
 // PyMethodDef stores every calling convention behind one function pointer
 // type, and PyType_Slot every slot behind void*.
@@ -287,25 +411,7 @@ void* slot(F* f) noexcept {
 inline PyObject* new_float(double v) noexcept { return PyFloat_FromDouble(v); }
 inline PyObject* new_bool(bool v) noexcept { return Py_NewRef(v ? Py_True : Py_False); }
 
-// Properties holding a double field of the value (`Field` selects it).
-template <class Obj, double Obj::Value::*Field>
-PyObject* get_double(PyObject* self, void*) noexcept {
-    Obj* obj = as<Obj>(self);
-    SharedBorrow b(obj->borrow);
-    if (!b) return err::already_mutably_borrowed();
-    return new_float(obj->value.*Field);
-}
-
-template <class Obj, double Obj::Value::*Field>
-int set_double(PyObject* self, PyObject* value, void*) noexcept {
-    if (value == nullptr) return err::no_deleter();
-    double v;
-    if (!arg_double(value, "value", v)) return -1;
-    Obj* obj = as<Obj>(self);
-    ExclusiveBorrow b(obj->borrow);
-    if (!b) return err::already_borrowed();
-    obj->value.*Field = v;
-    return 0;
-}
+// A new list of floats.
+PyObject* float_list(const double* values, std::size_t n) noexcept;
 
 }  // namespace orvath

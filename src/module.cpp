@@ -13,8 +13,7 @@ namespace {
 int add_name(PyObject* module, const char* name, PyObject* value) noexcept {
     if (value == nullptr) return -1;
     Ref all;
-    if (PyObject_GetOptionalAttrString(module, "__all__", &reinterpret_cast<PyObject*&>(all)) < 0)
-        return -1;
+    if (PyObject_GetOptionalAttrString(module, "__all__", all.out()) < 0) return -1;
     if (!all) {
         all = Ref::steal(PyList_New(0));
         if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return -1;
@@ -69,22 +68,13 @@ PyModuleDef geometry_def = {
     .m_free = nullptr,
 };
 
+// types.SimpleNamespace, looked up once: the submodule's spec is built from it.
 PyObject* simple_namespace() noexcept {
-    static std::atomic<PyObject*> cell{nullptr};
-    static PyMutex mutex{};
-    PyObject* ns = cell.load(std::memory_order_acquire);
-    if (ns != nullptr) return ns;
-    PyMutex_Lock(&mutex);
-    ns = cell.load(std::memory_order_relaxed);
-    if (ns == nullptr) {
+    static OnceCell<PyObject> cell;
+    return cell.get([]() -> PyObject* {
         Ref types = Ref::steal(PyImport_ImportModule("types"));
-        if (types) {
-            ns = PyObject_GetAttrString(types.get(), "SimpleNamespace");
-            if (ns != nullptr) cell.store(ns, std::memory_order_release);
-        }
-    }
-    PyMutex_Unlock(&mutex);
-    return ns;
+        return types ? PyObject_GetAttrString(types.get(), "SimpleNamespace") : nullptr;
+    });
 }
 
 Ref make_geometry() noexcept {
@@ -151,6 +141,6 @@ PyModuleDef orvath_def = {
 }  // namespace
 }  // namespace orvath
 
-extern "C" __attribute__((visibility("default"))) PyObject* PyInit_orvath(void) {
+PyMODINIT_FUNC PyInit_orvath(void) {
     return PyModuleDef_Init(&orvath::orvath_def);
 }

@@ -69,26 +69,39 @@ inline bool arg_circle(PyObject* o, const char* arg, core::Circle& out) noexcept
     return arg_value<CircleObject>(o, circle_type(), arg, out);
 }
 
-// Properties holding a vector field of the value: the getter returns a new
-// Vec3d copy; the setter reads its Vec3d first, then takes the exclusive borrow.
-template <class Obj, core::Vec3 Obj::Value::*Field>
-PyObject* get_vec3(PyObject* self, void*) noexcept {
-    Obj* obj = as<Obj>(self);
-    SharedBorrow b(obj->borrow);
-    if (!b) return err::already_mutably_borrowed();
-    return new_vec3d(obj->value.*Field);
+// Values as Python objects and back, for the property templates below.
+inline PyObject* to_object(double v) noexcept { return new_float(v); }
+inline PyObject* to_object(const core::Vec3& v) noexcept { return new_vec3d(v); }
+inline bool from_object(PyObject* o, const char* arg, double& out) noexcept { return arg_double(o, arg, out); }
+inline bool from_object(PyObject* o, const char* arg, core::Vec3& out) noexcept { return arg_vec3(o, arg, out); }
+
+// The field a property exposes: a member of the value, or (nullptr) the
+// whole value, as for the angles.
+template <auto Field, class V>
+inline auto& field_of(V& value) noexcept {
+    if constexpr (std::is_same_v<decltype(Field), std::nullptr_t>)
+        return value;
+    else
+        return value.*Field;
 }
 
-template <class Obj, core::Vec3 Obj::Value::*Field>
-int set_vec3(PyObject* self, PyObject* value, void*) noexcept {
+// A property's getter: a new object for the field, read under a shared borrow.
+template <class Obj, auto Field = nullptr>
+PyObject* get_field(PyObject* self, void*) noexcept {
+    return read<Obj>(self, [](const typename Obj::Value& v) { return to_object(field_of<Field>(v)); });
+}
+
+// A property's setter: the new value is converted first (errors name it
+// `value`), then stored under the exclusive borrow; the other fields stay.
+template <class Obj, auto Field = nullptr>
+int set_field(PyObject* self, PyObject* value, void*) noexcept {
     if (value == nullptr) return err::no_deleter();
-    core::Vec3 v;
-    if (!arg_vec3(value, "value", v)) return -1;
-    Obj* obj = as<Obj>(self);
-    ExclusiveBorrow b(obj->borrow);
-    if (!b) return err::already_borrowed();
-    obj->value.*Field = v;
-    return 0;
+    std::remove_cvref_t<decltype(field_of<Field>(std::declval<typename Obj::Value&>()))> v;
+    if (!from_object(value, surface::kSetterParam, v)) return -1;
+    return write<Obj>(self, [&](typename Obj::Value& stored) {
+        field_of<Field>(stored) = v;
+        return 0;
+    });
 }
 
 }  // namespace orvath

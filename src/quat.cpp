@@ -13,11 +13,9 @@ namespace {
 
 QuatObject* quat_obj(PyObject* self) noexcept { return as<QuatObject>(self); }
 
-// Converts the four components in parameter order; the first failure is
-// reported under its own name and stops the others from being examined.
-bool quat_components(PyObject* const* args, core::Quat& out) noexcept {
-    return arg_double(args[0], "w", out.w) && arg_double(args[1], "i", out.i) &&
-           arg_double(args[2], "j", out.j) && arg_double(args[3], "k", out.k);
+template <class Fn>
+auto quat_read(PyObject* self, Fn fn) noexcept {
+    return read<QuatObject>(self, fn);
 }
 
 // Tuples are built from owned items, so an allocation failure part-way
@@ -31,27 +29,20 @@ PyObject* quat_float_triple(double a, double b, double c) noexcept {
 }
 
 // ---------------------------------------------------------------------------
-// Lifecycle: the tuple/dict form and the vectorcall form share every message.
+// Lifecycle
 
-PyObject* quat_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    PyObject* buf[4];
-    PyObject* const* a = parse_tuple(surface::quat_new, args, kwargs, buf);
-    if (a == nullptr) return nullptr;
+// The four components in parameter order; the first failure is reported
+// under its own name and stops the others from being examined.
+PyObject* quat_make(PyTypeObject* type, PyObject* const* a) noexcept {
+    const Signature& sig = surface::quat_new;
     core::Quat q;
-    if (!quat_components(a, q)) return nullptr;
+    if (!arg_double(a[0], sig.name(0), q.w) || !arg_double(a[1], sig.name(1), q.i) ||
+        !arg_double(a[2], sig.name(2), q.j) || !arg_double(a[3], sig.name(3), q.k))
+        return nullptr;
     return new_holder<QuatObject>(type, q);
 }
 
-PyObject* quat_vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf,
-                          PyObject* kwnames) noexcept {
-    PyObject* buf[4];
-    PyObject* const* a =
-        parse_args(surface::quat_new, args, static_cast<Py_ssize_t>(nargsf), kwnames, buf);
-    if (a == nullptr) return nullptr;
-    core::Quat q;
-    if (!quat_components(a, q)) return nullptr;
-    return new_holder<QuatObject>(reinterpret_cast<PyTypeObject*>(type), q);
-}
+using QuatConstructor = Constructor<surface::quat_new, quat_make>;
 
 // ---------------------------------------------------------------------------
 // Static methods
@@ -62,99 +53,77 @@ PyObject* quat_identity(PyObject*, PyObject*) noexcept { return new_quat(core::i
 // refused rather than guessed to be radians.
 PyObject* quat_from_axis_angle(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                PyObject* kwnames) noexcept {
-    PyObject* buf[2];
-    PyObject* const* a = parse_args(surface::quat_from_axis_angle, args, nargs, kwnames, buf);
-    if (a == nullptr) return nullptr;
-    core::Vec3 axis;
-    double angle;
-    if (!arg_vec3(a[0], "axis", axis) || !arg_angle_radians(a[1], "angle", angle)) return nullptr;
-    return new_quat(core::from_axis_angle(axis, angle));
+    const Signature& sig = surface::quat_from_axis_angle;
+    return call_with(sig, args, nargs, kwnames, [&](PyObject* const* a) -> PyObject* {
+        core::Vec3 axis;
+        double angle;
+        if (!arg_vec3(a[0], sig.name(0), axis) || !arg_angle_radians(a[1], sig.name(1), angle)) return nullptr;
+        return new_quat(core::from_axis_angle(axis, angle));
+    });
 }
 
 // ---------------------------------------------------------------------------
 // Methods. Each keeps the receiver's shared borrow until its result is built.
 
 PyObject* quat_conjugate(PyObject* self, PyObject*) noexcept {
-    QuatObject* obj = quat_obj(self);
-    SharedBorrow b(obj->borrow);
-    if (!b) return err::already_mutably_borrowed();
-    return new_quat(core::conjugate(obj->value));
+    return quat_read(self, [](const core::Quat& q) { return new_quat(core::conjugate(q)); });
 }
 
 PyObject* quat_is_unit(PyObject* self, PyObject*) noexcept {
-    QuatObject* obj = quat_obj(self);
-    SharedBorrow b(obj->borrow);
-    if (!b) return err::already_mutably_borrowed();
-    return new_bool(core::is_unit(obj->value));
+    return quat_read(self, [](const core::Quat& q) { return new_bool(core::is_unit(q)); });
 }
 
 PyObject* quat_magnitude(PyObject* self, PyObject*) noexcept {
-    QuatObject* obj = quat_obj(self);
-    SharedBorrow b(obj->borrow);
-    if (!b) return err::already_mutably_borrowed();
-    return new_float(core::magnitude(obj->value));
+    return quat_read(self, [](const core::Quat& q) { return new_float(core::magnitude(q)); });
 }
 
 PyObject* quat_normalize(PyObject* self, PyObject*) noexcept {
-    QuatObject* obj = quat_obj(self);
-    SharedBorrow b(obj->borrow);
-    if (!b) return err::already_mutably_borrowed();
-    return new_quat(core::normalize(obj->value));
+    return quat_read(self, [](const core::Quat& q) { return new_quat(core::normalize(q)); });
 }
 
 PyObject* quat_rotate(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                       PyObject* kwnames) noexcept {
-    PyObject* buf[1];
-    PyObject* const* a = parse_args(surface::quat_rotate, args, nargs, kwnames, buf);
-    if (a == nullptr) return nullptr;
-    QuatObject* obj = quat_obj(self);
-    SharedBorrow b(obj->borrow);
-    if (!b) return err::already_mutably_borrowed();
-    core::Vec3 v;
-    if (!arg_vec3(a[0], "v", v)) return nullptr;
-    return new_vec3d(core::rotate(obj->value, v));
+    const Signature& sig = surface::quat_rotate;
+    return read_with<QuatObject>(self, sig, args, nargs, kwnames,
+                                 [&](const core::Quat& q, PyObject* const* a) -> PyObject* {
+                                     core::Vec3 v;
+                                     if (!arg_vec3(a[0], sig.name(0), v)) return nullptr;
+                                     return new_vec3d(core::rotate(q, v));
+                                 });
 }
 
 PyObject* quat_to_axis_angle(PyObject* self, PyObject*) noexcept {
-    QuatObject* obj = quat_obj(self);
-    SharedBorrow b(obj->borrow);
-    if (!b) return err::already_mutably_borrowed();
-    const core::AxisAngle aa = core::to_axis_angle(obj->value);
-    Ref axis = Ref::steal(new_vec3d(aa.axis));
-    if (!axis) return nullptr;
-    Ref angle = Ref::steal(new_angle_radians(aa.angle));
-    if (!angle) return nullptr;
-    return PyTuple_Pack(2, axis.get(), angle.get());
+    return quat_read(self, [](const core::Quat& q) -> PyObject* {
+        const core::AxisAngle aa = core::to_axis_angle(q);
+        Ref axis = Ref::steal(new_vec3d(aa.axis));
+        if (!axis) return nullptr;
+        Ref angle = Ref::steal(new_angle_radians(aa.angle));
+        if (!angle) return nullptr;
+        return PyTuple_Pack(2, axis.get(), angle.get());
+    });
 }
 
 // A list with unfilled slots is safe to drop, so each row is placed as soon
 // as it exists and an early return frees everything made so far.
 PyObject* quat_to_rotation_matrix(PyObject* self, PyObject*) noexcept {
-    QuatObject* obj = quat_obj(self);
-    SharedBorrow b(obj->borrow);
-    if (!b) return err::already_mutably_borrowed();
-    const core::Mat3 m = core::to_rotation_matrix(obj->value);
-    Ref rows = Ref::steal(PyList_New(3));
-    if (!rows) return nullptr;
-    for (Py_ssize_t r = 0; r < 3; ++r) {
-        PyObject* row = PyList_New(3);
-        if (row == nullptr) return nullptr;
-        PyList_SET_ITEM(rows.get(), r, row);
-        for (Py_ssize_t c = 0; c < 3; ++c) {
-            PyObject* item = new_float(m[r][c]);
-            if (item == nullptr) return nullptr;
-            PyList_SET_ITEM(row, c, item);
+    return quat_read(self, [](const core::Quat& q) -> PyObject* {
+        const core::Mat3 m = core::to_rotation_matrix(q);
+        Ref rows = Ref::steal(PyList_New(3));
+        if (!rows) return nullptr;
+        for (Py_ssize_t r = 0; r < 3; ++r) {
+            PyObject* row = float_list(m[r].data(), 3);
+            if (row == nullptr) return nullptr;
+            PyList_SET_ITEM(rows.get(), r, row);
         }
-    }
-    return rows.release();
+        return rows.release();
+    });
 }
 
 PyObject* quat_to_vec3d(PyObject* self, PyObject*) noexcept {
-    QuatObject* obj = quat_obj(self);
-    SharedBorrow b(obj->borrow);
-    if (!b) return err::already_mutably_borrowed();
-    const core::Vec3 v = core::to_vec3d(obj->value);
-    return quat_float_triple(v.x, v.y, v.z);
+    return quat_read(self, [](const core::Quat& q) {
+        const core::Vec3 v = core::to_vec3d(q);
+        return quat_float_triple(v.x, v.y, v.z);
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -183,23 +152,22 @@ PyObject* quat_richcompare(PyObject* self, PyObject* other, int op) noexcept {
 }
 
 PyObject* quat_repr(PyObject* self) noexcept {
-    QuatObject* obj = quat_obj(self);
-    SharedBorrow b(obj->borrow);
-    if (!b) return err::already_mutably_borrowed();
-    const double parts[4] = {obj->value.w, obj->value.i, obj->value.j, obj->value.k};
-    char text[sizeof("Quat()") + 4 * core::FLOAT_TEXT_MAX + 3 * 2];
-    std::size_t n = 0;
-    std::memcpy(text, "Quat(", 5);
-    n += 5;
-    for (int c = 0; c < 4; ++c) {
-        if (c > 0) {
-            text[n++] = ',';
-            text[n++] = ' ';
+    return quat_read(self, [](const core::Quat& q) {
+        const double parts[4] = {q.w, q.i, q.j, q.k};
+        char text[sizeof("Quat()") + 4 * core::FLOAT_TEXT_MAX + 3 * 2];
+        std::size_t n = 0;
+        std::memcpy(text, "Quat(", 5);
+        n += 5;
+        for (int c = 0; c < 4; ++c) {
+            if (c > 0) {
+                text[n++] = ',';
+                text[n++] = ' ';
+            }
+            n += core::format_double(parts[c], text + n);
         }
-        n += core::format_double(parts[c], text + n);
-    }
-    text[n++] = ')';
-    return PyUnicode_FromStringAndSize(text, static_cast<Py_ssize_t>(n));
+        text[n++] = ')';
+        return PyUnicode_FromStringAndSize(text, static_cast<Py_ssize_t>(n));
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -222,10 +190,10 @@ PyMethodDef quat_methods[] = {
 };
 
 PyGetSetDef quat_getset[] = {
-    {"w", get_double<QuatObject, &core::Quat::w>, set_double<QuatObject, &core::Quat::w>, nullptr, nullptr},
-    {"i", get_double<QuatObject, &core::Quat::i>, set_double<QuatObject, &core::Quat::i>, nullptr, nullptr},
-    {"j", get_double<QuatObject, &core::Quat::j>, set_double<QuatObject, &core::Quat::j>, nullptr, nullptr},
-    {"k", get_double<QuatObject, &core::Quat::k>, set_double<QuatObject, &core::Quat::k>, nullptr, nullptr},
+    {"w", get_field<QuatObject, &core::Quat::w>, set_field<QuatObject, &core::Quat::w>, nullptr, nullptr},
+    {"i", get_field<QuatObject, &core::Quat::i>, set_field<QuatObject, &core::Quat::i>, nullptr, nullptr},
+    {"j", get_field<QuatObject, &core::Quat::j>, set_field<QuatObject, &core::Quat::j>, nullptr, nullptr},
+    {"k", get_field<QuatObject, &core::Quat::k>, set_field<QuatObject, &core::Quat::k>, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -233,11 +201,11 @@ PyGetSetDef quat_getset[] = {
 // unhashable by itself.
 PyType_Slot quat_slots[] = {
     {Py_tp_doc, const_cast<char*>(surface::quat_doc)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(holder_dealloc<QuatObject>)},
-    {Py_tp_new, reinterpret_cast<void*>(quat_new)},
-    {Py_tp_vectorcall, reinterpret_cast<void*>(quat_vectorcall)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(quat_richcompare)},
-    {Py_tp_repr, reinterpret_cast<void*>(quat_repr)},
+    {Py_tp_dealloc, slot(holder_dealloc<QuatObject>)},
+    {Py_tp_new, slot(QuatConstructor::tp_new)},
+    {Py_tp_vectorcall, slot(QuatConstructor::vectorcall)},
+    {Py_tp_richcompare, slot(quat_richcompare)},
+    {Py_tp_repr, slot(quat_repr)},
     {Py_tp_methods, quat_methods},
     {Py_tp_getset, quat_getset},
     {0, nullptr},

@@ -15,14 +15,9 @@ using core::Vec3;
 
 Vec3dObject* vec3d(PyObject* o) noexcept { return as<Vec3dObject>(o); }
 
-// Runs `fn` on the receiver's value; the borrow spans the whole computation
-// and the building of the result.
 template <class Fn>
-PyObject* vec3d_read(PyObject* self, Fn fn) noexcept {
-    Vec3dObject* obj = vec3d(self);
-    SharedBorrow borrow(obj->borrow);
-    if (!borrow) return err::already_mutably_borrowed();
-    return fn(obj->value);
+auto vec3d_read(PyObject* self, Fn fn) noexcept {
+    return read<Vec3dObject>(self, fn);
 }
 
 // Methods whose N parameters are all Vec3d: parse, borrow the receiver, then
@@ -30,41 +25,28 @@ PyObject* vec3d_read(PyObject* self, Fn fn) noexcept {
 template <std::size_t N, class Fn>
 PyObject* vec3d_read_with(PyObject* self, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames, Fn fn) noexcept {
-    PyObject* buf[N];
-    PyObject* const* a = parse_args(sig, args, nargs, kwnames, buf);
-    if (a == nullptr) return nullptr;
-    Vec3dObject* obj = vec3d(self);
-    SharedBorrow borrow(obj->borrow);
-    if (!borrow) return err::already_mutably_borrowed();
-    Vec3 v[N];
-    for (std::size_t i = 0; i < N; ++i)
-        if (!arg_vec3(a[i], surface::kParamNames[sig.params[i]], v[i])) return nullptr;
-    return fn(obj->value, v);
+    return read_with<Vec3dObject>(self, sig, args, nargs, kwnames,
+                                  [&](const Vec3& v, PyObject* const* a) -> PyObject* {
+                                      Vec3 o[N];
+                                      for (std::size_t i = 0; i < N; ++i)
+                                          if (!arg_vec3(a[i], sig.name(i), o[i])) return nullptr;
+                                      return fn(v, o);
+                                  });
 }
 
 // ---------------------------------------------------------------------------
-// Lifecycle. tp_new serves Vec3d.__new__ and tuple calls; the vectorcall form
-// serves the ordinary Vec3d(x, y, z) without building a tuple.
+// Lifecycle
 
 PyObject* vec3d_make(PyTypeObject* type, PyObject* const* a) noexcept {
+    const Signature& sig = surface::vec3d_new;
     Vec3 v;
-    if (!arg_double(a[0], "x", v.x) || !arg_double(a[1], "y", v.y) || !arg_double(a[2], "z", v.z))
+    if (!arg_double(a[0], sig.name(0), v.x) || !arg_double(a[1], sig.name(1), v.y) ||
+        !arg_double(a[2], sig.name(2), v.z))
         return nullptr;
     return new_holder<Vec3dObject>(type, v);
 }
 
-PyObject* vec3d_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    PyObject* buf[3];
-    PyObject* const* a = parse_tuple(surface::vec3d_new, args, kwargs, buf);
-    return a ? vec3d_make(type, a) : nullptr;
-}
-
-PyObject* vec3d_vectorcall(PyObject* type, PyObject* const* args, std::size_t nargsf,
-                           PyObject* kwnames) noexcept {
-    PyObject* buf[3];
-    PyObject* const* a = parse_args(surface::vec3d_new, args, static_cast<Py_ssize_t>(nargsf), kwnames, buf);
-    return a ? vec3d_make(reinterpret_cast<PyTypeObject*>(type), a) : nullptr;
-}
+using Vec3dConstructor = Constructor<surface::vec3d_new, vec3d_make>;
 
 // ---------------------------------------------------------------------------
 // Static constructors
@@ -75,12 +57,12 @@ PyObject* vec3d_j(PyObject*, PyObject*) noexcept { return new_vec3d(core::unit_j
 PyObject* vec3d_k(PyObject*, PyObject*) noexcept { return new_vec3d(core::unit_k()); }
 
 PyObject* vec3d_new_from_to(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    PyObject* buf[2];
-    PyObject* const* a = parse_args(surface::vec3d_new_from_to, args, nargs, kwnames, buf);
-    if (a == nullptr) return nullptr;
-    Vec3 from, to;
-    if (!arg_vec3(a[0], "from", from) || !arg_vec3(a[1], "to", to)) return nullptr;
-    return new_vec3d(core::new_from_to(from, to));
+    const Signature& sig = surface::vec3d_new_from_to;
+    return call_with(sig, args, nargs, kwnames, [&](PyObject* const* a) -> PyObject* {
+        Vec3 from, to;
+        if (!arg_vec3(a[0], sig.name(0), from) || !arg_vec3(a[1], sig.name(1), to)) return nullptr;
+        return new_vec3d(core::new_from_to(from, to));
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -165,16 +147,9 @@ PyObject* vec3d_to_quat(PyObject* self, PyObject*) noexcept {
 }
 
 PyObject* vec3d_to_array(PyObject* self, PyObject*) noexcept {
-    return vec3d_read(self, [](const Vec3& v) -> PyObject* {
-        Ref list = Ref::steal(PyList_New(3));
-        if (!list) return nullptr;
+    return vec3d_read(self, [](const Vec3& v) {
         const double c[3] = {v.x, v.y, v.z};
-        for (Py_ssize_t i = 0; i < 3; ++i) {
-            PyObject* f = new_float(c[i]);
-            if (f == nullptr) return nullptr;
-            PyList_SET_ITEM(list.get(), i, f);
-        }
-        return list.release();
+        return float_list(c, 3);
     });
 }
 
@@ -184,31 +159,22 @@ PyObject* vec3d_to_array(PyObject* self, PyObject*) noexcept {
 // The receiver is borrowed before `index` is converted, so an __index__ that
 // writes to this vector meets the borrow and fails instead of racing.
 PyObject* vec3d_subscript(PyObject* self, PyObject* index) noexcept {
-    Vec3dObject* obj = vec3d(self);
-    SharedBorrow borrow(obj->borrow);
-    if (!borrow) return err::already_mutably_borrowed();
-    std::uint64_t i;
-    if (!arg_u64(index, "index", i)) return nullptr;
-    switch (i) {
-        case 0: return new_float(obj->value.x);
-        case 1: return new_float(obj->value.y);
-        case 2: return new_float(obj->value.z);
-        default: return err::index_out_of_bounds();
-    }
+    return vec3d_read(self, [index](const Vec3& v) -> PyObject* {
+        std::uint64_t i;
+        if (!arg_u64(index, surface::vec3d_getitem.name(0), i)) return nullptr;
+        switch (i) {
+            case 0: return new_float(v.x);
+            case 1: return new_float(v.y);
+            case 2: return new_float(v.z);
+            default: return err::index_out_of_bounds();
+        }
+    });
 }
 
 // Sequence iteration and `in` reach the components through this slot.
 PyObject* vec3d_item(PyObject* self, Py_ssize_t position) noexcept {
     Ref index = Ref::steal(PyLong_FromSsize_t(position));
     return index ? vec3d_subscript(self, index.get()) : nullptr;
-}
-
-// Binary operators never raise an argument error: an operand that is not a
-// vector (or a number, for * and /), or an object that cannot be borrowed,
-// yields NotImplemented so the interpreter can try the other side.
-PyObject* not_implemented() noexcept {
-    PyErr_Clear();
-    Py_RETURN_NOTIMPLEMENTED;
 }
 
 template <Vec3 (*Op)(const Vec3&, const Vec3&)>
@@ -272,13 +238,7 @@ PyObject* vec3d_richcompare(PyObject* self, PyObject* other, int op) noexcept {
 }
 
 Py_hash_t vec3d_hash(PyObject* self) noexcept {
-    Vec3dObject* obj = vec3d(self);
-    SharedBorrow borrow(obj->borrow);
-    if (!borrow) {
-        err::already_mutably_borrowed();
-        return -1;
-    }
-    return static_cast<Py_hash_t>(core::hash_vec3(obj->value));
+    return vec3d_read(self, [](const Vec3& v) { return static_cast<Py_hash_t>(core::hash_vec3(v)); });
 }
 
 PyObject* vec3d_repr(PyObject* self) noexcept {
@@ -330,17 +290,17 @@ PyMethodDef vec3d_methods[] = {
 };
 
 PyGetSetDef vec3d_getset[] = {
-    {"x", get_double<Vec3dObject, &Vec3::x>, set_double<Vec3dObject, &Vec3::x>, nullptr, nullptr},
-    {"y", get_double<Vec3dObject, &Vec3::y>, set_double<Vec3dObject, &Vec3::y>, nullptr, nullptr},
-    {"z", get_double<Vec3dObject, &Vec3::z>, set_double<Vec3dObject, &Vec3::z>, nullptr, nullptr},
+    {"x", get_field<Vec3dObject, &Vec3::x>, set_field<Vec3dObject, &Vec3::x>, nullptr, nullptr},
+    {"y", get_field<Vec3dObject, &Vec3::y>, set_field<Vec3dObject, &Vec3::y>, nullptr, nullptr},
+    {"z", get_field<Vec3dObject, &Vec3::z>, set_field<Vec3dObject, &Vec3::z>, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot vec3d_slots[] = {
     {Py_tp_doc, const_cast<char*>(surface::vec3d_doc)},
     {Py_tp_dealloc, slot(holder_dealloc<Vec3dObject>)},
-    {Py_tp_new, slot(vec3d_new)},
-    {Py_tp_vectorcall, slot(vec3d_vectorcall)},
+    {Py_tp_new, slot(Vec3dConstructor::tp_new)},
+    {Py_tp_vectorcall, slot(Vec3dConstructor::vectorcall)},
     {Py_tp_methods, vec3d_methods},
     {Py_tp_getset, vec3d_getset},
     {Py_tp_richcompare, slot(vec3d_richcompare)},

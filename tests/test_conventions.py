@@ -3,6 +3,7 @@ the angle classes: argument parsing messages, the argument-error rule, the
 float and unsigned-integer conversions, the class-argument rule, borrows,
 properties and the text signatures the parser shares with the docstrings."""
 import math
+import operator
 
 import pytest
 from helpers import raises_exactly
@@ -11,6 +12,7 @@ orvath = pytest.importorskip("orvath")
 Vec3d = orvath.Vec3d
 R = orvath.AngleRadians
 D = orvath.AngleDegrees
+VecList = orvath.VecList
 
 
 # Both constructor paths (the vectorcall of the type and tp_new through
@@ -350,3 +352,25 @@ def test_results_never_alias():
     assert Vec3d.zero() is not Vec3d.zero()
     a = R(1)
     assert -(-a) is not a and a * 1 is not a
+
+
+class NoFloat:
+    def __float__(self):
+        raise ValueError("no float here")
+
+
+@pytest.mark.parametrize("obj, op, symbol", [
+    (Vec3d(1, 2, 3), operator.mul, "*"), (Vec3d(1, 2, 3), operator.truediv, "/"),
+    (VecList([Vec3d(1, 2, 3)]), operator.mul, "*"), (VecList([Vec3d(1, 2, 3)]), operator.truediv, "/"),
+    (R(1), operator.mul, "*"), (R(1), operator.truediv, "/"),
+])
+def test_operand_whose_conversion_raised_gives_not_implemented(obj, op, symbol):
+    # The slot drops the conversion's error and answers NotImplemented (a
+    # result with an error still set would be a SystemError); the interpreter
+    # then raises its own TypeError, which carries no trace of the ValueError.
+    slot = {"*": "__mul__", "/": "__truediv__"}[symbol]
+    assert getattr(obj, slot)(NoFloat()) is NotImplemented
+    name = type(obj).__name__
+    err = raises_exactly(TypeError, f"unsupported operand type(s) for {symbol}: 'builtins.{name}' and 'NoFloat'",
+                         lambda: op(obj, NoFloat()))
+    assert err.__context__ is None

@@ -171,3 +171,12 @@ def test_fault_writes_one_diagnostic_line(capfd):
         orvath.VecList.empty().minimum_distance_to(orvath.Vec3d(0, 0, 0), 0)
     err = capfd.readouterr().err
     assert err.count("\n") == 1 and "assertion failed: stride != 0" in err
+
+
+def test_fault_diagnostic_names_the_source_relative_to_the_checkout(capfd):
+    # The build maps its source folder away, so the diagnostic does not depend
+    # on where the module was built.
+    with pytest.raises(BaseException):
+        orvath.VecList([orvath.Vec3d(1, 2, 3)]).collapse(3)
+    err = capfd.readouterr().err
+    assert err.startswith("orvath: internal fault at src/vec_list.cpp:"), err

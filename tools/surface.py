@@ -15,6 +15,11 @@ Annotations are small expression tuples:
     None                      the constant None
 """
 
+# What a property setter calls its value, and what a method calls its
+# receiver (in messages and typing records).
+SETTER_PARAM = "value"
+RECEIVER_PARAM = "self"
+
 FLOAT = ("b", "float")
 INT = ("b", "int")
 BOOL = ("b", "bool")

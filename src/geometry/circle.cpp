@@ -8,33 +8,26 @@
 namespace orvath {
 namespace {
 
-CircleObject* circle_obj(PyObject* self) noexcept { return as<CircleObject>(self); }
+template <class Fn>
+auto circle_read(PyObject* self, Fn fn) noexcept {
+    return read<CircleObject>(self, fn);
+}
 
 // ---------------------------------------------------------------------------
 // Lifecycle
 
 PyObject* circle_make(PyTypeObject* type, PyObject* const* args) noexcept {
+    const Signature& sig = surface::circle_new;
     HeldArg<Vec3dObject> center;
-    if (!center.read(args[0], vec3d_type(), "center")) return nullptr;
+    if (!center.read(args[0], vec3d_type(), sig.name(0))) return nullptr;
     double radius;
-    if (!arg_double(args[1], "radius", radius)) return nullptr;
+    if (!arg_double(args[1], sig.name(1), radius)) return nullptr;
     HeldArg<Vec3dObject> normal;
-    if (!normal.read(args[2], vec3d_type(), "normal")) return nullptr;
+    if (!normal.read(args[2], vec3d_type(), sig.name(2))) return nullptr;
     return new_holder<CircleObject>(type, core::make_circle(center.value, radius, normal.value));
 }
 
-PyObject* circle_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    PyObject* buf[3];
-    PyObject* const* a = parse_tuple(surface::circle_new, args, kwargs, buf);
-    return a ? circle_make(type, a) : nullptr;
-}
-
-PyObject* circle_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf,
-                            PyObject* kwnames) noexcept {
-    PyObject* buf[3];
-    PyObject* const* a = parse_args(surface::circle_new, args, static_cast<Py_ssize_t>(nargsf), kwnames, buf);
-    return a ? circle_make(reinterpret_cast<PyTypeObject*>(type), a) : nullptr;
-}
+using CircleConstructor = Constructor<surface::circle_new, circle_make>;
 
 // ---------------------------------------------------------------------------
 // Methods
@@ -42,53 +35,39 @@ PyObject* circle_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf
 PyObject* circle_none(PyObject*, PyObject*) noexcept { return new_circle(core::circle_none()); }
 
 PyObject* circle_get_plane(PyObject* self, PyObject*) noexcept {
-    SharedBorrow b(circle_obj(self)->borrow);
-    if (!b) return err::already_mutably_borrowed();
-    return new_plane(core::get_plane(circle_obj(self)->value));
+    return circle_read(self, [](const core::Circle& c) { return new_plane(core::get_plane(c)); });
 }
 
 PyObject* circle_is_degenerate(PyObject* self, PyObject*) noexcept {
-    SharedBorrow b(circle_obj(self)->borrow);
-    if (!b) return err::already_mutably_borrowed();
-    return new_bool(core::is_degenerate(circle_obj(self)->value));
+    return circle_read(self, [](const core::Circle& c) { return new_bool(core::is_degenerate(c)); });
 }
 
 PyObject* circle_in_same_plane(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                PyObject* kwnames) noexcept {
-    PyObject* buf[1];
-    PyObject* const* a = parse_args(surface::circle_in_same_plane, args, nargs, kwnames, buf);
-    if (a == nullptr) return nullptr;
-    SharedBorrow b(circle_obj(self)->borrow);
-    if (!b) return err::already_mutably_borrowed();
-    HeldArg<CircleObject> other;
-    if (!other.read(a[0], circle_type(), "other")) return nullptr;
-    return new_bool(core::in_same_plane(circle_obj(self)->value, other.value));
+    const Signature& sig = surface::circle_in_same_plane;
+    return read_with<CircleObject>(self, sig, args, nargs, kwnames,
+                                   [&](const core::Circle& c, PyObject* const* a) -> PyObject* {
+                                       HeldArg<CircleObject> other;
+                                       if (!other.read(a[0], circle_type(), sig.name(0))) return nullptr;
+                                       return new_bool(core::in_same_plane(c, other.value));
+                                   });
 }
 
 // ---------------------------------------------------------------------------
 // Properties
 
 PyObject* circle_get_area(PyObject* self, void*) noexcept {
-    SharedBorrow b(circle_obj(self)->borrow);
-    if (!b) return err::already_mutably_borrowed();
-    return new_float(core::area(circle_obj(self)->value));
+    return circle_read(self, [](const core::Circle& c) { return new_float(core::area(c)); });
 }
 
 // ---------------------------------------------------------------------------
 // Slots
 
 // `==` answers NotImplemented unless both sides are readable circles, so a
-// foreign or busy operand falls back to the interpreter's identity rule. `!=`
-// is the negation of that whole protocol rather than of this slot alone, which
-// keeps the two consistent for foreign operands as well.
+// foreign or busy operand falls back to the interpreter's identity rule; `!=`
+// is the negation of that whole protocol.
 PyObject* circle_richcompare(PyObject* self, PyObject* other, int op) noexcept {
-    if (op == Py_NE) {
-        Ref result = Ref::steal(PyObject_RichCompare(self, other, Py_EQ));
-        if (!result) return nullptr;
-        int truth = PyObject_IsTrue(result.get());
-        if (truth < 0) return nullptr;
-        return new_bool(!truth);
-    }
+    if (op == Py_NE) return not_equal(self, other);
     if (op != Py_EQ) Py_RETURN_NOTIMPLEMENTED;
     core::Circle a, b;
     if (!try_value<CircleObject>(self, circle_type(), a) || !try_value<CircleObject>(other, circle_type(), b))
@@ -109,11 +88,11 @@ PyMethodDef circle_methods[] = {
 };
 
 PyGetSetDef circle_getset[] = {
-    {"center", get_vec3<CircleObject, &core::Circle::center>, set_vec3<CircleObject, &core::Circle::center>,
+    {"center", get_field<CircleObject, &core::Circle::center>, set_field<CircleObject, &core::Circle::center>,
      nullptr, nullptr},
-    {"radius", get_double<CircleObject, &core::Circle::radius>,
-     set_double<CircleObject, &core::Circle::radius>, nullptr, nullptr},
-    {"normal", get_vec3<CircleObject, &core::Circle::normal>, set_vec3<CircleObject, &core::Circle::normal>,
+    {"radius", get_field<CircleObject, &core::Circle::radius>, set_field<CircleObject, &core::Circle::radius>,
+     nullptr, nullptr},
+    {"normal", get_field<CircleObject, &core::Circle::normal>, set_field<CircleObject, &core::Circle::normal>,
      nullptr, nullptr},
     {"area", circle_get_area, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
@@ -121,10 +100,10 @@ PyGetSetDef circle_getset[] = {
 
 PyType_Slot circle_slots[] = {
     {Py_tp_doc, const_cast<char*>(surface::circle_doc)},
-    {Py_tp_new, reinterpret_cast<void*>(circle_new)},
-    {Py_tp_vectorcall, reinterpret_cast<void*>(circle_vectorcall)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(holder_dealloc<CircleObject>)},
-    {Py_tp_richcompare, reinterpret_cast<void*>(circle_richcompare)},
+    {Py_tp_new, slot(CircleConstructor::tp_new)},
+    {Py_tp_vectorcall, slot(CircleConstructor::vectorcall)},
+    {Py_tp_dealloc, slot(holder_dealloc<CircleObject>)},
+    {Py_tp_richcompare, slot(circle_richcompare)},
     {Py_tp_methods, circle_methods},
     {Py_tp_getset, circle_getset},
     {0, nullptr},

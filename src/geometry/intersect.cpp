@@ -9,15 +9,15 @@ namespace orvath {
 namespace {
 
 PyObject* geometry_plane_line(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    PyObject* buf[3];
-    PyObject* const* a = parse_args(surface::fn_plane_line, args, nargs, kwnames, buf);
-    if (a == nullptr) return nullptr;
-    HeldArg<PlaneObject> plane;
-    HeldArg<Vec3dObject> pa, pb;
-    if (!plane.read(a[0], plane_type(), "plane") || !pa.read(a[1], vec3d_type(), "a") ||
-        !pb.read(a[2], vec3d_type(), "b"))
-        return nullptr;
-    return new_vec3d(core::plane_line(plane.value, pa.value, pb.value));
+    const Signature& sig = surface::fn_plane_line;
+    return call_with(sig, args, nargs, kwnames, [&](PyObject* const* a) -> PyObject* {
+        HeldArg<PlaneObject> plane;
+        HeldArg<Vec3dObject> pa, pb;
+        if (!plane.read(a[0], plane_type(), sig.name(0)) || !pa.read(a[1], vec3d_type(), sig.name(1)) ||
+            !pb.read(a[2], vec3d_type(), sig.name(2)))
+            return nullptr;
+        return new_vec3d(core::plane_line(plane.value, pa.value, pb.value));
+    });
 }
 
 // Both point tests share their arguments; the circle and the point stay
@@ -26,16 +26,15 @@ PyObject* geometry_plane_line(PyObject*, PyObject* const* args, Py_ssize_t nargs
 template <bool (*Test)(const core::Circle&, const core::Vec3&, bool) noexcept>
 PyObject* geometry_circle_point_with(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                                      PyObject* kwnames) noexcept {
-    PyObject* buf[3];
-    PyObject* const* a = parse_args(sig, args, nargs, kwnames, buf);
-    if (a == nullptr) return nullptr;
-    HeldArg<CircleObject> circle;
-    HeldArg<Vec3dObject> point;
-    bool inner;
-    if (!circle.read(a[0], circle_type(), "circle") || !point.read(a[1], vec3d_type(), "point") ||
-        !arg_bool(a[2], "inner", inner))
-        return nullptr;
-    return new_bool(Test(circle.value, point.value, inner));
+    return call_with(sig, args, nargs, kwnames, [&](PyObject* const* a) -> PyObject* {
+        HeldArg<CircleObject> circle;
+        HeldArg<Vec3dObject> point;
+        bool inner;
+        if (!circle.read(a[0], circle_type(), sig.name(0)) || !point.read(a[1], vec3d_type(), sig.name(1)) ||
+            !arg_bool(a[2], sig.name(2), inner))
+            return nullptr;
+        return new_bool(Test(circle.value, point.value, inner));
+    });
 }
 
 PyObject* geometry_circle_point(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
@@ -50,22 +49,22 @@ PyObject* geometry_circle_point_unchecked(PyObject*, PyObject* const* args, Py_s
 
 PyObject* geometry_circle_circle(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                  PyObject* kwnames) noexcept {
-    PyObject* buf[2];
-    PyObject* const* a = parse_args(surface::fn_circle_circle, args, nargs, kwnames, buf);
-    if (a == nullptr) return nullptr;
-    HeldArg<CircleObject> circle1, circle2;
-    if (!circle1.read(a[0], circle_type(), "circle1") || !circle2.read(a[1], circle_type(), "circle2"))
-        return nullptr;
-    const core::CircleCircle r = core::circle_circle(circle1.value, circle2.value);
-    if (r.outcome != core::CircleOutcome::Ok) {
-        PyErr_SetString(PyExc_ValueError, core::outcome_message(r.outcome));
-        return nullptr;
-    }
-    Ref first = Ref::steal(new_vec3d(r.first));
-    if (!first) return nullptr;
-    Ref second = Ref::steal(new_vec3d(r.second));
-    if (!second) return nullptr;
-    return PyTuple_Pack(2, first.get(), second.get());
+    const Signature& sig = surface::fn_circle_circle;
+    return call_with(sig, args, nargs, kwnames, [&](PyObject* const* a) -> PyObject* {
+        HeldArg<CircleObject> circle1, circle2;
+        if (!circle1.read(a[0], circle_type(), sig.name(0)) || !circle2.read(a[1], circle_type(), sig.name(1)))
+            return nullptr;
+        const core::CircleCircle r = core::circle_circle(circle1.value, circle2.value);
+        if (r.outcome != core::CircleOutcome::Ok) {
+            PyErr_SetString(PyExc_ValueError, core::outcome_message(r.outcome));
+            return nullptr;
+        }
+        Ref first = Ref::steal(new_vec3d(r.first));
+        if (!first) return nullptr;
+        Ref second = Ref::steal(new_vec3d(r.second));
+        if (!second) return nullptr;
+        return PyTuple_Pack(2, first.get(), second.get());
+    });
 }
 
 }  // namespace

@@ -8,33 +8,21 @@
 namespace orvath {
 namespace {
 
-PlaneObject* plane_obj(PyObject* self) noexcept { return as<PlaneObject>(self); }
-
 // ---------------------------------------------------------------------------
 // Lifecycle
 
 // The `distance` argument is the signed distance from the origin; the plane
 // stores its negation as the constant term.
 PyObject* plane_make(PyTypeObject* type, PyObject* const* args) noexcept {
+    const Signature& sig = surface::plane_new;
     HeldArg<Vec3dObject> normal;
-    if (!normal.read(args[0], vec3d_type(), "normal")) return nullptr;
+    if (!normal.read(args[0], vec3d_type(), sig.name(0))) return nullptr;
     double distance;
-    if (!arg_double(args[1], "distance", distance)) return nullptr;
+    if (!arg_double(args[1], sig.name(1), distance)) return nullptr;
     return new_holder<PlaneObject>(type, core::make_plane(normal.value, distance));
 }
 
-PyObject* plane_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    PyObject* buf[2];
-    PyObject* const* a = parse_tuple(surface::plane_new, args, kwargs, buf);
-    return a ? plane_make(type, a) : nullptr;
-}
-
-PyObject* plane_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf,
-                           PyObject* kwnames) noexcept {
-    PyObject* buf[2];
-    PyObject* const* a = parse_args(surface::plane_new, args, static_cast<Py_ssize_t>(nargsf), kwnames, buf);
-    return a ? plane_make(reinterpret_cast<PyTypeObject*>(type), a) : nullptr;
-}
+using PlaneConstructor = Constructor<surface::plane_new, plane_make>;
 
 // ---------------------------------------------------------------------------
 // Static constructors
@@ -44,51 +32,55 @@ PyObject* plane_xz(PyObject*, PyObject*) noexcept { return new_plane(core::plane
 PyObject* plane_yz(PyObject*, PyObject*) noexcept { return new_plane(core::plane_yz()); }
 
 PyObject* plane_from_point(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    PyObject* buf[2];
-    PyObject* const* a = parse_args(surface::plane_from_point, args, nargs, kwnames, buf);
-    if (a == nullptr) return nullptr;
-    HeldArg<Vec3dObject> normal, point;
-    if (!normal.read(a[0], vec3d_type(), "normal") || !point.read(a[1], vec3d_type(), "point"))
-        return nullptr;
-    return new_plane(core::plane_from_point(normal.value, point.value));
+    const Signature& sig = surface::plane_from_point;
+    return call_with(sig, args, nargs, kwnames, [&](PyObject* const* a) -> PyObject* {
+        HeldArg<Vec3dObject> normal, point;
+        if (!normal.read(a[0], vec3d_type(), sig.name(0)) || !point.read(a[1], vec3d_type(), sig.name(1)))
+            return nullptr;
+        return new_plane(core::plane_from_point(normal.value, point.value));
+    });
 }
 
 PyObject* plane_from_points(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    PyObject* buf[3];
-    PyObject* const* a = parse_args(surface::plane_from_points, args, nargs, kwnames, buf);
-    if (a == nullptr) return nullptr;
-    HeldArg<Vec3dObject> p1, p2, p3;
-    if (!p1.read(a[0], vec3d_type(), "point1") || !p2.read(a[1], vec3d_type(), "point2") ||
-        !p3.read(a[2], vec3d_type(), "point3"))
-        return nullptr;
-    return new_plane(core::plane_from_points(p1.value, p2.value, p3.value));
+    const Signature& sig = surface::plane_from_points;
+    return call_with(sig, args, nargs, kwnames, [&](PyObject* const* a) -> PyObject* {
+        HeldArg<Vec3dObject> p1, p2, p3;
+        if (!p1.read(a[0], vec3d_type(), sig.name(0)) || !p2.read(a[1], vec3d_type(), sig.name(1)) ||
+            !p3.read(a[2], vec3d_type(), sig.name(2)))
+            return nullptr;
+        return new_plane(core::plane_from_points(p1.value, p2.value, p3.value));
+    });
 }
 
 // ---------------------------------------------------------------------------
 // Methods
 
+// A method of one Vec3d `point`: fn(plane, point).
+template <class Fn>
+PyObject* plane_with_point(PyObject* self, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames, Fn fn) noexcept {
+    return read_with<PlaneObject>(self, sig, args, nargs, kwnames,
+                                  [&](const core::Plane& plane, PyObject* const* a) -> PyObject* {
+                                      HeldArg<Vec3dObject> point;
+                                      if (!point.read(a[0], vec3d_type(), sig.name(0))) return nullptr;
+                                      return fn(plane, point.value);
+                                  });
+}
+
 PyObject* plane_distance_to_point(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames) noexcept {
-    PyObject* buf[1];
-    PyObject* const* a = parse_args(surface::plane_distance_to_point, args, nargs, kwnames, buf);
-    if (a == nullptr) return nullptr;
-    SharedBorrow b(plane_obj(self)->borrow);
-    if (!b) return err::already_mutably_borrowed();
-    HeldArg<Vec3dObject> point;
-    if (!point.read(a[0], vec3d_type(), "point")) return nullptr;
-    return new_float(core::distance_to_point(plane_obj(self)->value, point.value));
+    return plane_with_point(self, surface::plane_distance_to_point, args, nargs, kwnames,
+                            [](const core::Plane& plane, const core::Vec3& point) {
+                                return new_float(core::distance_to_point(plane, point));
+                            });
 }
 
 PyObject* plane_contains_point(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                PyObject* kwnames) noexcept {
-    PyObject* buf[1];
-    PyObject* const* a = parse_args(surface::plane_contains_point, args, nargs, kwnames, buf);
-    if (a == nullptr) return nullptr;
-    SharedBorrow b(plane_obj(self)->borrow);
-    if (!b) return err::already_mutably_borrowed();
-    HeldArg<Vec3dObject> point;
-    if (!point.read(a[0], vec3d_type(), "point")) return nullptr;
-    return new_bool(core::contains_point(plane_obj(self)->value, point.value));
+    return plane_with_point(self, surface::plane_contains_point, args, nargs, kwnames,
+                            [](const core::Plane& plane, const core::Vec3& point) {
+                                return new_bool(core::contains_point(plane, point));
+                            });
 }
 
 // ---------------------------------------------------------------------------
@@ -110,18 +102,18 @@ PyMethodDef plane_methods[] = {
 };
 
 PyGetSetDef plane_getset[] = {
-    {"normal", get_vec3<PlaneObject, &core::Plane::normal>, set_vec3<PlaneObject, &core::Plane::normal>,
+    {"normal", get_field<PlaneObject, &core::Plane::normal>, set_field<PlaneObject, &core::Plane::normal>,
      nullptr, nullptr},
-    {"distance", get_double<PlaneObject, &core::Plane::distance>,
-     set_double<PlaneObject, &core::Plane::distance>, nullptr, nullptr},
+    {"distance", get_field<PlaneObject, &core::Plane::constant>, set_field<PlaneObject, &core::Plane::constant>,
+     nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyType_Slot plane_slots[] = {
     {Py_tp_doc, const_cast<char*>(surface::plane_doc)},
-    {Py_tp_new, reinterpret_cast<void*>(plane_new)},
-    {Py_tp_vectorcall, reinterpret_cast<void*>(plane_vectorcall)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(holder_dealloc<PlaneObject>)},
+    {Py_tp_new, slot(PlaneConstructor::tp_new)},
+    {Py_tp_vectorcall, slot(PlaneConstructor::vectorcall)},
+    {Py_tp_dealloc, slot(holder_dealloc<PlaneObject>)},
     {Py_tp_methods, plane_methods},
     {Py_tp_getset, plane_getset},
     {0, nullptr},

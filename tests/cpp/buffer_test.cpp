@@ -7,12 +7,16 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
 using orvath::core::alloc_huge;
 using orvath::core::free_huge;
-using orvath::core::HugeBuffer;
+using orvath::core::block_size;
+using orvath::core::Buffer;
+using orvath::core::give_block;
+using orvath::core::take_block;
 using orvath::core::kHugeThreshold;
 using orvath::core::realloc_huge;
 
@@ -116,30 +120,75 @@ TEST(BufferTest, ReallocKeepsContentAcrossEveryTransition) {
     free_huge(fresh, 3 * kMiB);
 }
 
-TEST(BufferTest, HugeBufferOwnsAndMoves) {
-    HugeBuffer<double> a(1'000'000);
+TEST(BufferTest, BufferOwnsAndMoves) {
+    Buffer<double> a;
+    ASSERT_TRUE(a.allocate(1'000'000));
     ASSERT_EQ(a.size(), 1'000'000u);
     ASSERT_NE(a.data(), nullptr);
     for (std::size_t i = 0; i < a.size(); ++i) a[i] = static_cast<double>(i);
-    HugeBuffer<double> b(std::move(a));
+    Buffer<double> b(std::move(a));
     EXPECT_EQ(a.size(), 0u);
     EXPECT_EQ(a.data(), nullptr);
     EXPECT_EQ(b[999'999], 999'999.0);
-    HugeBuffer<double> c(10);
+    Buffer<double> c;
+    ASSERT_TRUE(c.allocate(10));
     c = std::move(b);
     EXPECT_EQ(c.size(), 1'000'000u);
     EXPECT_EQ(c[12345], 12345.0);
-    const std::size_t n = c.size();
-    double* raw = c.release();
-    EXPECT_EQ(c.size(), 0u);
-    EXPECT_EQ(raw[n - 1], static_cast<double>(n - 1));
-    free_huge(raw, n * sizeof(double));
 
-    HugeBuffer<double> empty(0);
+    Buffer<double> empty;
+    EXPECT_TRUE(empty.allocate(0));
     EXPECT_EQ(empty.size(), 0u);
-    HugeBuffer<double> impossible(static_cast<std::size_t>(-1) / 4);
-    EXPECT_EQ(impossible.size(), 0u);
-    EXPECT_EQ(impossible.data(), nullptr);
+    // An impossible size is refused and leaves the buffer as it was.
+    EXPECT_FALSE(c.allocate(static_cast<std::size_t>(-1) / 4));
+    EXPECT_FALSE(c.reserve(static_cast<std::size_t>(-1) / 4));
+    EXPECT_EQ(c.size(), 1'000'000u);
+    EXPECT_EQ(c[999'999], 999'999.0);
+}
+
+TEST(BufferTest, AppendingGrowsAndKeepsTheContent) {
+    Buffer<std::uint64_t> a;
+    for (std::uint64_t i = 0; i < 300'000; ++i) ASSERT_TRUE(a.push_back(i));
+    std::vector<std::uint64_t> more(500'000);
+    for (std::size_t i = 0; i < more.size(); ++i) more[i] = 300'000 + i;
+    ASSERT_TRUE(a.append(more.data(), more.size()));
+    ASSERT_EQ(a.size(), 800'000u);
+    std::size_t bad = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) bad += a[i] != i;
+    EXPECT_EQ(bad, 0u);
+    volatile std::size_t impossible = static_cast<std::size_t>(-1) / 8;  // not a constant to the compiler
+    EXPECT_FALSE(a.append(more.data(), impossible));
+    EXPECT_EQ(a.size(), 800'000u);
+}
+
+TEST(BufferTest, BlockSizesRoundBigRequestsToHugePages) {
+    EXPECT_EQ(block_size(0), 0u);
+    EXPECT_EQ(block_size(100), 100u);
+    EXPECT_EQ(block_size(kHugeThreshold - 1), kHugeThreshold - 1);
+    EXPECT_EQ(block_size(kHugeThreshold), kHugeThreshold);
+    EXPECT_EQ(block_size(kHugeThreshold + 1), 2 * kHugeThreshold);
+    EXPECT_EQ(block_size(static_cast<std::size_t>(-1) - 10), 0u);
+}
+
+TEST(BufferTest, FreedBigBlocksAreReusedForRequestsTheyFit) {
+    // Sizes no other test of this process frees, so the cached block found
+    // is the one given back here.
+    std::size_t bytes = block_size(40 * kMiB);
+    void* p = take_block(bytes);
+    ASSERT_NE(p, nullptr);
+    give_block(p, bytes);
+    // A request of at least half the cached block gets it back, whole.
+    std::size_t again = block_size(30 * kMiB);
+    void* q = take_block(again);
+    EXPECT_EQ(q, p);
+    EXPECT_EQ(again, 40 * kMiB);
+    give_block(q, again);
+    // One of less than half does not.
+    std::size_t small = block_size(17 * kMiB);
+    void* r = take_block(small);
+    EXPECT_NE(r, p);
+    EXPECT_EQ(small, 18 * kMiB);
+    give_block(r, small);
 }
 
 }  // namespace

@@ -24,31 +24,31 @@ Circle raw_circle(Vec3 center, double radius, Vec3 normal) { return {center, rad
 TEST(Plane, Builders) {
     const Plane p = make_plane({0, 0, 2}, 5.0);
     EXPECT_TRUE(SameVec(p.normal, {0.0, 0.0, 1.0}));
-    EXPECT_TRUE(Same(p.distance, -5.0));
-    EXPECT_TRUE(Same(make_plane({0, 0, 1}, 0.0).distance, -0.0));
+    EXPECT_TRUE(Same(p.constant, -5.0));
+    EXPECT_TRUE(Same(make_plane({0, 0, 1}, 0.0).constant, -0.0));
     EXPECT_TRUE(SameVec(make_plane({0, 0, 0}, 1.0).normal, {NaN, NaN, NaN}));
     EXPECT_TRUE(SameVec(plane_xy().normal, {0.0, 0.0, 1.0}));
-    EXPECT_TRUE(Same(plane_xy().distance, -0.0));
+    EXPECT_TRUE(Same(plane_xy().constant, -0.0));
     EXPECT_TRUE(SameVec(plane_xz().normal, {0.0, 1.0, 0.0}));
-    EXPECT_TRUE(Same(plane_xz().distance, -0.0));
+    EXPECT_TRUE(Same(plane_xz().constant, -0.0));
     EXPECT_TRUE(SameVec(plane_yz().normal, {1.0, 0.0, 0.0}));
-    EXPECT_TRUE(Same(plane_yz().distance, -0.0));
+    EXPECT_TRUE(Same(plane_yz().constant, -0.0));
     const Plane f = plane_from_point({0, 0, 3}, {1, 1, 2});
     EXPECT_TRUE(SameVec(f.normal, {0.0, 0.0, 1.0}));
-    EXPECT_TRUE(Same(f.distance, -2.0));
+    EXPECT_TRUE(Same(f.constant, -2.0));
 }
 
 TEST(Plane, FromPoints) {
     const Plane p = plane_from_points({0, 0, 0}, {1, 0, 0}, {0, 1, 0});
     EXPECT_TRUE(SameVec(p.normal, {0.0, 0.0, 1.0}));
-    EXPECT_TRUE(Same(p.distance, -0.0));
+    EXPECT_TRUE(Same(p.constant, -0.0));
     EXPECT_TRUE(SameVec(plane_from_points({0, 0, 0}, {0, 1, 0}, {1, 0, 0}).normal, {0.0, 0.0, -1.0}));
     const Plane g = plane_from_points({1, 2, 3}, {-2, 0.5, 4}, {0, -1, -2.5});
     EXPECT_TRUE(SameVec(g.normal, {0.5087100770497993, -0.7913267865219101, 0.3391400513665329}));
-    EXPECT_TRUE(Same(g.distance, 0.056523341894421986));
+    EXPECT_TRUE(Same(g.constant, 0.056523341894421986));
     const Plane c = plane_from_points({0, 0, 0}, {1, 1, 1}, {2, 2, 2});
     EXPECT_TRUE(SameVec(c.normal, {NaN, NaN, NaN}));
-    EXPECT_TRUE(std::isnan(c.distance));
+    EXPECT_TRUE(std::isnan(c.constant));
     EXPECT_FALSE(contains_point(c, {0, 0, 0}));
     EXPECT_FALSE(contains_point(c, {1, 1, 1}));
 }
@@ -94,14 +94,14 @@ TEST(Circle, None) {
     EXPECT_TRUE(is_degenerate(n));
     EXPECT_TRUE(Same(area(n), 0.0));
     const Plane p = get_plane(n);
-    EXPECT_TRUE(std::isnan(p.normal.z) && std::isnan(p.distance));
+    EXPECT_TRUE(std::isnan(p.normal.z) && std::isnan(p.constant));
     EXPECT_FALSE(approx_eq(n, n));
 }
 
 TEST(Circle, GetPlaneRenormalises) {
     const Plane p = get_plane(raw_circle({1, 1, 2}, 1.0, {0, 0, 3}));
     EXPECT_TRUE(SameVec(p.normal, {0.0, 0.0, 1.0}));
-    EXPECT_TRUE(Same(p.distance, -2.0));
+    EXPECT_TRUE(Same(p.constant, -2.0));
 }
 
 TEST(Circle, Equality) {

@@ -1,0 +1,159 @@
+// Bulk operations over contiguous arrays of vectors: the element operations of
+// the VecList members, the work each costs the pool, the nearest-element
+// search and the element text.
+//
+// Entry i of every element-wise operation is the core function of the single
+// vector applied to element i, so a bulk result equals the single results
+// element for element, bit for bit, whatever the number of threads. The one
+// freedom vector code takes is which NaN an operation on two NaNs returns (the
+// compiler may swap the operands of an addition or a multiplication).
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/pool.hpp"
+#include "core/quat.hpp"
+#include "core/vec3.hpp"
+
+namespace orvath::core::bulk {
+
+// Work per element in the pool's units (about one double operation each);
+// they decide whether and how finely an operation is split.
+namespace cost {
+inline constexpr std::size_t kOffset = 3;      // + - * collapse: streaming, memory bound
+inline constexpr std::size_t kDivide = 6;
+inline constexpr std::size_t kDot = 5;         // dot, distance_squared
+inline constexpr std::size_t kCross = 9;
+inline constexpr std::size_t kLength = 8;      // magnitude, distance, is_unit: a square root
+inline constexpr std::size_t kNormalize = 16;  // a square root and three divisions
+inline constexpr std::size_t kRotate = 30;
+inline constexpr std::size_t kNearest = 6;     // one key of the nearest search, consecutive elements
+inline constexpr std::size_t kText = 400;      // three shortest round-trip conversions
+}  // namespace cost
+
+// ---------------------------------------------------------------------------
+// Element operations: `Out operator()(const Vec3&)` and the cost of one call.
+
+// e -> F(e, other), e -> F(e) and e -> F(e, s) with the core functions.
+template <class R, R (*F)(const Vec3&, const Vec3&) noexcept, std::size_t Cost>
+struct WithVector {
+    using Out = R;
+    static constexpr std::size_t kCost = Cost;
+    Vec3 other;
+    R operator()(const Vec3& e) const noexcept { return F(e, other); }
+};
+
+template <class R, R (*F)(const Vec3&) noexcept, std::size_t Cost>
+struct OfElement {
+    using Out = R;
+    static constexpr std::size_t kCost = Cost;
+    R operator()(const Vec3& e) const noexcept { return F(e); }
+};
+
+template <Vec3 (*F)(const Vec3&, double) noexcept, std::size_t Cost>
+struct WithScalar {
+    using Out = Vec3;
+    static constexpr std::size_t kCost = Cost;
+    double s;
+    Vec3 operator()(const Vec3& e) const noexcept { return F(e, s); }
+};
+
+using Dot = WithVector<double, dot, cost::kDot>;
+using DistanceSquared = WithVector<double, distance_squared, cost::kDot>;
+using DistanceTo = WithVector<double, distance_to, cost::kLength>;
+using Cross = WithVector<Vec3, cross, cost::kCross>;
+using Add = WithVector<Vec3, add, cost::kOffset>;
+using Sub = WithVector<Vec3, sub, cost::kOffset>;
+using Magnitude = OfElement<double, magnitude, cost::kLength>;
+using IsUnit = OfElement<bool, is_unit, cost::kLength>;
+using Normalize = OfElement<Vec3, normalize, cost::kNormalize>;
+using Scale = WithScalar<scale, cost::kOffset>;
+using Divide = WithScalar<divide, cost::kDivide>;
+
+// One type per axis, so that each loop folds its axis away.
+template <std::uint64_t Axis>
+struct Collapse {
+    static_assert(Axis <= 2);
+    using Out = Vec3;
+    static constexpr std::size_t kCost = cost::kOffset;
+    Vec3 operator()(const Vec3& e) const noexcept { return collapse(e, Axis); }
+};
+
+struct Rotate {
+    using Out = Vec3;
+    static constexpr std::size_t kCost = cost::kRotate;
+    Quat quat;
+    Vec3 operator()(const Vec3& e) const noexcept { return rotate(quat, e); }
+};
+
+// ---------------------------------------------------------------------------
+// Running element-wise operations on the pool.
+
+// out[i] = op(in[i]) for i in [begin, end). Defined in bulk.cpp for each
+// operation above, compiled for AVX-512, AVX2 and baseline x86-64 and picked
+// when the library loads.
+template <class Op>
+void kernel(const Vec3* __restrict in, typename Op::Out* __restrict out, std::size_t begin, std::size_t end,
+            Op op) noexcept;
+
+// Calls body(begin, end) over [0, n) on the pool, then checks that the chunks
+// covered every index exactly once. An operation the pool would not split runs
+// on the caller directly. False when a chunk failed: the output must then be
+// discarded.
+template <class Body>
+bool run_chunks(Pool& pool, std::size_t n, std::size_t cost_per_item, const Body& body) noexcept {
+    if (pool.chunk_count(n, cost_per_item) == 1) {
+        if (n != 0) body(std::size_t{0}, n);
+        return true;
+    }
+    std::atomic<std::size_t> covered{0};
+    const bool ok = pool.for_each_range(n, cost_per_item, [&](std::size_t begin, std::size_t end) {
+        body(begin, end);
+        covered.fetch_add(end - begin, std::memory_order_relaxed);
+    });
+    return ok && covered.load(std::memory_order_relaxed) == n;
+}
+
+// out[i] = op(in[i]) for every i in [0, n); out holds n entries.
+template <class Op>
+bool map(Pool& pool, const Vec3* in, typename Op::Out* out, std::size_t n, Op op) noexcept {
+    return run_chunks(pool, n, Op::kCost, [=](std::size_t b, std::size_t e) { kernel<Op>(in, out, b, e, op); });
+}
+
+// collapse with an axis known only at run time (at most 2).
+bool collapse(Pool& pool, const Vec3* in, Vec3* out, std::size_t n, std::uint64_t axis) noexcept;
+
+// ---------------------------------------------------------------------------
+// The nearest element: the best of every stride-th element (the coarse pass),
+// then the best of the neighbourhood within stride positions of it (the fine
+// pass). Keys are squared distances ordered by IEEE 754 totalOrder; only a
+// strictly smaller key replaces the best, so the lowest index wins ties.
+
+struct Nearest {
+    std::size_t index;
+    double distance;
+};
+
+// The cost the pool is told per key when keys are `step` elements apart:
+// samples further apart than one element each cost a cache line of their own.
+constexpr std::size_t nearest_cost(std::size_t step) noexcept {
+    return step == 1 ? cost::kNearest : 4 * cost::kNearest;
+}
+
+// For n > 0 and stride > 0; nullopt when a chunk failed.
+std::optional<Nearest> minimum_distance_to(Pool& pool, const Vec3* in, std::size_t n, const Vec3& other,
+                                           std::size_t stride) noexcept;
+
+// ---------------------------------------------------------------------------
+// Text: "Vec3d(x, y, z)" per element in the float text form, joined by line
+// feeds, formatted on the pool.
+
+enum class TextStatus { Ok, OutOfMemory, Failed };
+
+TextStatus format_elements(Pool& pool, const Vec3* in, std::size_t n, std::string& out) noexcept;
+
+}  // namespace orvath::core::bulk
