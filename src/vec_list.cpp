@@ -120,7 +120,7 @@ PyObject* bulk_result(const Elements& in, Op op) noexcept {
 }
 
 // ---------------------------------------------------------------------------
-// Construction
+// Lifecycle
 
 // Copies the items of any sequence of Vec3d. PyObject_Size only sizes the
 // first allocation: a sequence that cannot tell its length still converts.
@@ -158,7 +158,7 @@ using VecListConstructor = Constructor<surface::vec_list_new, vec_list_make>;
 PyObject* vec_list_empty(PyObject*, PyObject*) noexcept { return new_vec_list(Elements()); }
 
 // ---------------------------------------------------------------------------
-// Container methods
+// Methods
 
 PyObject* vec_list_append(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     const Signature& sig = surface::vec_list_append;
@@ -186,72 +186,6 @@ PyObject* vec_list_extend(PyObject* self, PyObject* const* args, Py_ssize_t narg
         });
 }
 
-Py_ssize_t vec_list_length(PyObject* self) noexcept {
-    return vec_list_read(self, [](const Elements& e) { return static_cast<Py_ssize_t>(e.size()); });
-}
-
-PyObject* vec_list_subscript(PyObject* self, PyObject* key) noexcept {
-    return vec_list_read(self, [key](const Elements& elements) -> PyObject* {
-        std::uint64_t index;
-        if (!arg_u64(key, surface::vec_list_getitem.name(0), index)) return nullptr;
-        if (index >= elements.size()) return err::index_out_of_bounds();
-        return new_vec3d(elements[index]);
-    });
-}
-
-PyObject* vec_list_item(PyObject* self, Py_ssize_t position) noexcept {
-    Ref key = Ref::steal(PyLong_FromSsize_t(position));
-    return key ? vec_list_subscript(self, key.get()) : nullptr;
-}
-
-PyObject* vec_list_get_list(PyObject* self, void*) noexcept {
-    return vec_list_read(self, [](const Elements& elements) -> PyObject* {
-        Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(elements.size())));
-        if (!list) return nullptr;
-        for (std::size_t i = 0; i < elements.size(); ++i) {
-            PyObject* v = new_vec3d(elements[i]);
-            if (v == nullptr) return nullptr;
-            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), v);
-        }
-        return list.release();
-    });
-}
-
-PyObject* vec_list_iter(PyObject* self) noexcept {
-    return vec_list_read(self, [](const Elements& elements) -> PyObject* {
-        PyTypeObject* type = vec_list_iterator_type();
-        if (type == nullptr) return nullptr;
-        Elements snapshot;
-        if (!snapshot.append(elements.data(), elements.size())) return err::no_memory();
-        return new_holder<VecListIteratorObject>(type, std::move(snapshot));
-    });
-}
-
-// "[" + element texts joined by line feeds + "]". The texts are formatted on
-// the pool; running out of memory there is a MemoryError like any other.
-PyObject* vec_list_repr(PyObject* self) noexcept {
-    return vec_list_read(self, [](const Elements& elements) -> PyObject* {
-        core::Pool* pool = bulk_pool();
-        if (pool == nullptr) return nullptr;
-        std::string text;
-        switch (bulk::format_elements(*pool, elements.data(), elements.size(), text)) {
-            case bulk::TextStatus::Ok: break;
-            case bulk::TextStatus::OutOfMemory: return err::no_memory();
-            case bulk::TextStatus::Failed: return chunk_failed();
-        }
-        // Every character of the float text is ASCII.
-        const std::size_t n = text.size();
-        PyObject* s = PyUnicode_New(static_cast<Py_ssize_t>(n + 2), 127);
-        if (s == nullptr) return nullptr;
-        Py_UCS1* out = PyUnicode_1BYTE_DATA(s);
-        out[0] = '[';
-        if (n) std::memcpy(out + 1, text.data(), n);
-        out[n + 1] = ']';
-        return s;
-    });
-}
-
-// ---------------------------------------------------------------------------
 // Bulk members. Entry i is always the core function of Vec3d applied to
 // element i, so a list result equals the Vec3d results element for element.
 
@@ -372,6 +306,76 @@ PyObject* vec_list_minimum_distance_to(PyObject* self, PyObject* const* args, Py
 }
 
 // ---------------------------------------------------------------------------
+// Properties
+
+PyObject* vec_list_get_list(PyObject* self, void*) noexcept {
+    return vec_list_read(self, [](const Elements& elements) -> PyObject* {
+        Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(elements.size())));
+        if (!list) return nullptr;
+        for (std::size_t i = 0; i < elements.size(); ++i) {
+            PyObject* v = new_vec3d(elements[i]);
+            if (v == nullptr) return nullptr;
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), v);
+        }
+        return list.release();
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Slots
+
+Py_ssize_t vec_list_length(PyObject* self) noexcept {
+    return vec_list_read(self, [](const Elements& e) { return static_cast<Py_ssize_t>(e.size()); });
+}
+
+PyObject* vec_list_subscript(PyObject* self, PyObject* key) noexcept {
+    return vec_list_read(self, [key](const Elements& elements) -> PyObject* {
+        std::uint64_t index;
+        if (!arg_u64(key, surface::vec_list_getitem.name(0), index)) return nullptr;
+        if (index >= elements.size()) return err::index_out_of_bounds();
+        return new_vec3d(elements[index]);
+    });
+}
+
+PyObject* vec_list_item(PyObject* self, Py_ssize_t position) noexcept {
+    Ref key = Ref::steal(PyLong_FromSsize_t(position));
+    return key ? vec_list_subscript(self, key.get()) : nullptr;
+}
+
+PyObject* vec_list_iter(PyObject* self) noexcept {
+    return vec_list_read(self, [](const Elements& elements) -> PyObject* {
+        PyTypeObject* type = vec_list_iterator_type();
+        if (type == nullptr) return nullptr;
+        Elements snapshot;
+        if (!snapshot.append(elements.data(), elements.size())) return err::no_memory();
+        return new_holder<VecListIteratorObject>(type, std::move(snapshot));
+    });
+}
+
+// "[" + element texts joined by line feeds + "]". The texts are formatted on
+// the pool; running out of memory there is a MemoryError like any other.
+PyObject* vec_list_repr(PyObject* self) noexcept {
+    return vec_list_read(self, [](const Elements& elements) -> PyObject* {
+        core::Pool* pool = bulk_pool();
+        if (pool == nullptr) return nullptr;
+        std::string text;
+        switch (bulk::format_elements(*pool, elements.data(), elements.size(), text)) {
+            case bulk::TextStatus::Ok: break;
+            case bulk::TextStatus::OutOfMemory: return err::no_memory();
+            case bulk::TextStatus::Failed: return chunk_failed();
+        }
+        // Every character of the float text is ASCII.
+        const std::size_t n = text.size();
+        PyObject* s = PyUnicode_New(static_cast<Py_ssize_t>(n + 2), 127);
+        if (s == nullptr) return nullptr;
+        Py_UCS1* out = PyUnicode_1BYTE_DATA(s);
+        out[0] = '[';
+        if (n) std::memcpy(out + 1, text.data(), n);
+        out[n + 1] = ']';
+        return s;
+    });
+}
+
 // Number slots, under the NotImplemented rule: an operand pair that does not
 // convert is not ours, and its error is dropped. Once both operands are read,
 // a failure of the operation itself is a real error.
