@@ -203,6 +203,10 @@ PyObject* vec3d_item(PyObject* self, Py_ssize_t position) noexcept {
     return index ? vec3d_subscript(self, index.get()) : nullptr;
 }
 
+// iter(v) yields x, y and z through the item slot above, so each component
+// is read under its own shared borrow when it is handed out, as v[i] reads it.
+PyObject* vec3d_iter(PyObject* self) noexcept { return PySeqIter_New(self); }
+
 // Binary operators never raise an argument error: an operand that is not a
 // vector (or a number, for * and /), or an object that cannot be borrowed,
 // yields NotImplemented so the interpreter can try the other side.
@@ -348,6 +352,7 @@ PyType_Slot vec3d_slots[] = {
     {Py_tp_repr, slot(vec3d_repr)},
     {Py_mp_subscript, slot(vec3d_subscript)},
     {Py_sq_item, slot(vec3d_item)},
+    {Py_tp_iter, slot(vec3d_iter)},
     {Py_nb_add, slot(vec3d_binary<core::add>)},
     {Py_nb_subtract, slot(vec3d_binary<core::sub>)},
     {Py_nb_multiply, slot(vec3d_multiply)},
