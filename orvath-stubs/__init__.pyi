@@ -387,7 +387,7 @@ class VecList:
         gives NotImplemented.
         """
     def __radd__(self, other: typing.Never, /) -> types.NotImplementedType:
-        """Always NotImplemented: nothing is added to a VecList from the left, so `v + vl` raises
+        """Always NotImplemented: a VecList is never the right operand of `+`, so `v + vl` raises
         TypeError.
         """
     def __repr__(self, /) -> builtins.str:
@@ -397,8 +397,8 @@ class VecList:
     def __rmul__(self, lhs: builtins.float, /) -> VecList:
         """`s * vl`: the same as `vl * s`."""
     def __rsub__(self, other: typing.Never, /) -> types.NotImplementedType:
-        """Always NotImplemented: nothing is subtracted from a VecList on the left, so `v - vl`
-        raises TypeError.
+        """Always NotImplemented: a VecList is never the right operand of `-`, so `v - vl` raises
+        TypeError.
         """
     def __rtruediv__(self, other: typing.Never, /) -> types.NotImplementedType:
         """Always NotImplemented: a number cannot be divided by a list, so `s / vl` raises

@@ -331,7 +331,7 @@ class Renderer:
         lines = body.split("\n")
         out = [f'{indent}"""{lines[0]}']
         out += [f"{indent}{line}" if line else "" for line in lines[1:]]
-        if len(lines) == 1:
+        if len(lines) == 1 and not body.endswith('"'):
             out[0] += '"""'
         else:
             out.append(f'{indent}"""')

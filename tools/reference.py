@@ -525,7 +525,7 @@ REFERENCE = {
         [Vec3d(2, 3, 4)]
         """),
     "VecList.__radd__": never_reflected("""
-        Always NotImplemented: nothing is added to a VecList from the left, so `v + vl` raises TypeError.
+        Always NotImplemented: a VecList is never the right operand of `+`, so `v + vl` raises TypeError.
         """, "Vec3d(1, 1, 1) + VecList.empty()",
         "unsupported operand type(s) for +: 'builtins.Vec3d' and 'builtins.VecList'"),
     "VecList.__sub__": ref("""
@@ -536,8 +536,7 @@ REFERENCE = {
         [Vec3d(0, 1, 2)]
         """),
     "VecList.__rsub__": never_reflected("""
-        Always NotImplemented: nothing is subtracted from a VecList on the left, so `v - vl` raises
-        TypeError.
+        Always NotImplemented: a VecList is never the right operand of `-`, so `v - vl` raises TypeError.
         """, "Vec3d(1, 1, 1) - VecList.empty()",
         "unsupported operand type(s) for -: 'builtins.Vec3d' and 'builtins.VecList'"),
     "VecList.__mul__": ref("""
