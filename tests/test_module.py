@@ -96,7 +96,7 @@ def test_hashability_by_class():
 
 def test_vec3d_iterates_lazily_through_its_own_iter():
     # Vec3d defines __iter__ (so it is an Iterable), and each component is read
-    # when it is reached, through the same item slot as v[i].
+    # when it is reached, not when the iterator is made.
     assert "__iter__" in vars(orvath.Vec3d)
     assert isinstance(orvath.Vec3d(0, 0, 0), collections.abc.Iterable)
     v = orvath.Vec3d(1, 2, 3)
