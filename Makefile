@@ -4,7 +4,7 @@ BUILD := build
 JOBS ?= 2
 PYTEST_ARGS ?=
 
-.PHONY: build test test-cpp test-tsan test-py test-asan test-refleak demo bench clean
+.PHONY: build test test-cpp test-tsan test-py test-asan test-refleak demo stubs bench clean
 
 build:
 	$(DEVROOT) bash -c 'cmake -S . -B $(BUILD) -G Ninja -DORVATH_BUILD_TESTS=ON >/dev/null && cmake --build $(BUILD) -j $(JOBS)'
@@ -54,6 +54,12 @@ test-refleak:
 
 demo: build
 	$(DEVROOT) env PYTHONPATH=$(BUILD) python3.14 examples/tour.py
+
+# The stub package and the reference page, from the built library's typing
+# records and tools/reference.py; the tests fail while either is stale.
+stubs: build
+	$(DEVROOT) bash -c 'lib=$$(ls $(BUILD)/orvath.*.so) && python3.14 tools/gen_stubs.py $$lib orvath-stubs \
+	    && python3.14 tools/gen_api_doc.py $$lib docs/api.md'
 
 # Tables on stdout; the numbers also go to $(BUILD)/bench-*.json and the chart
 # to docs/bench.png.

@@ -96,7 +96,7 @@ def bulk() -> None:
     array = np.array(points.to_array())
 
     def best(fn: Callable[[], object]) -> float:
-        times = []
+        times: list[float] = []
         for _ in range(5):
             start = time.perf_counter()
             fn()

@@ -177,6 +177,10 @@ PyObject* vec3d_item(PyObject* self, Py_ssize_t position) noexcept {
     return index ? vec3d_subscript(self, index.get()) : nullptr;
 }
 
+// iter(v) yields x, y and z through the item slot above, so each component
+// is read under its own shared borrow when it is handed out, as v[i] reads it.
+PyObject* vec3d_iter(PyObject* self) noexcept { return PySeqIter_New(self); }
+
 template <Vec3 (*Op)(const Vec3&, const Vec3&)>
 PyObject* vec3d_binary(PyObject* a, PyObject* b) noexcept {
     Vec3 lhs, rhs;
@@ -308,6 +312,7 @@ PyType_Slot vec3d_slots[] = {
     {Py_tp_repr, slot(vec3d_repr)},
     {Py_mp_subscript, slot(vec3d_subscript)},
     {Py_sq_item, slot(vec3d_item)},
+    {Py_tp_iter, slot(vec3d_iter)},
     {Py_nb_add, slot(vec3d_binary<core::add>)},
     {Py_nb_subtract, slot(vec3d_binary<core::sub>)},
     {Py_nb_multiply, slot(vec3d_multiply)},

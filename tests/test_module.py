@@ -1,4 +1,5 @@
 """The module frame: publication, type objects, submodule, re-import, interpreters."""
+import collections.abc
 import os
 import subprocess
 import sys
@@ -93,11 +94,16 @@ def test_hashability_by_class():
     assert plane == plane and plane != geometry.Plane.xy()
 
 
-def test_sequence_protocol_through_getitem():
+def test_vec3d_iterates_lazily_through_its_own_iter():
+    # Vec3d defines __iter__ (so it is an Iterable), and each component is read
+    # when it is reached, not when the iterator is made.
+    assert "__iter__" in vars(orvath.Vec3d)
+    assert isinstance(orvath.Vec3d(0, 0, 0), collections.abc.Iterable)
     v = orvath.Vec3d(1, 2, 3)
-    assert list(v) == [1.0, 2.0, 3.0]
-    x, y, z = v
-    assert (x, y, z) == (1.0, 2.0, 3.0)
+    it = iter(v)
+    assert next(it) == 1.0
+    v.y = 5
+    assert list(it) == [5.0, 3.0]
     with pytest.raises(TypeError):
         len(v)
 

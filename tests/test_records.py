@@ -1,6 +1,7 @@
 """The typing records exported by the library, read from its dynamic symbols."""
 import collections
 import ctypes
+import hashlib
 import json
 import os
 import subprocess
@@ -17,14 +18,46 @@ LIB = orvath.__file__
 RECORDS = records_mod.read_records(LIB)
 PUBLIC = {"orvath": orvath, "geometry": orvath.geometry}
 
+# Members added beyond the specified surface, as (class, member); each brings
+# one record.
+ADDED = {("Vec3d", "__iter__")}
+# The specified records are a contract that other tools read: SHA-256 over
+# their symbol names and raw bytes (length word and JSON), in symbol order.
+SPECIFIED_SHA256 = "19831be553d19decd3cabb319e9ee614cb08f1efec2b1310502c34d962cba0f8"
+
 
 def by_type(kind):
     return [r for r in RECORDS.values() if r["type"] == kind]
 
 
+def split_added():
+    """({symbol: record} of the specified surface, {symbol: (class, member)} of the additions)."""
+    classes = {r["id"]: r["name"] for r in by_type("class")}
+    added = {}
+    for symbol, rec in RECORDS.items():
+        key = (classes.get(rec.get("parent")), rec["name"])
+        if key in ADDED:
+            added[symbol] = key
+    return {s: r for s, r in RECORDS.items() if s not in added}, added
+
+
 def test_counts():
-    kinds = collections.Counter(r["type"] for r in RECORDS.values())
+    specified, added = split_added()
+    kinds = collections.Counter(r["type"] for r in specified.values())
     assert kinds == {"module": 2, "class": 8, "function": 154}
+    assert sorted(added.values()) == sorted(ADDED)
+
+
+def test_specified_records_are_unchanged_byte_for_byte():
+    with open(LIB, "rb") as fh:
+        data = fh.read()
+    symbols = records_mod.dynamic_symbols(LIB)
+    digest = hashlib.sha256()
+    for symbol in sorted(split_added()[0]):
+        address, size = symbols[symbol]
+        offset = records_mod.file_offset(data, address)
+        digest.update(symbol.encode() + b"\0" + data[offset:offset + size])
+    assert digest.hexdigest() == SPECIFIED_SHA256
 
 
 def test_exports_are_entry_point_and_records_only():
@@ -32,7 +65,7 @@ def test_exports_are_entry_point_and_records_only():
     names = [line.split()[-1] for line in out.stdout.splitlines() if line.strip()]
     others = [n for n in names if not n.startswith(records_mod.PREFIX)]
     assert others == ["PyInit_orvath"]
-    assert len(names) == 165
+    assert len(names) == 1 + 164 + len(ADDED)
 
 
 def test_symbol_suffix_is_unique_id():

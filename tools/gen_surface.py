@@ -55,8 +55,9 @@ def expression(ann, class_ids):
         return {"type": "id", "id": str(class_ids[ann[1]])}
     if tag == "list":
         return {"type": "subscript", "value": dotted("builtins.list"), "slice": expression(ann[1], class_ids)}
-    if tag == "seq":
-        return {"type": "subscript", "value": dotted("collections.abc.Sequence"),
+    if tag in ("seq", "iter"):
+        abc = "Sequence" if tag == "seq" else "Iterator"
+        return {"type": "subscript", "value": dotted("collections.abc." + abc),
                 "slice": expression(ann[1], class_ids)}
     if tag == "tuple":
         return {"type": "subscript", "value": dotted("builtins.tuple"),

@@ -11,6 +11,7 @@ Annotations are small expression tuples:
     ("list", X)               builtins.list[X]
     ("tuple", X, Y, ...)      builtins.tuple[X, Y, ...]
     ("seq", X)                collections.abc.Sequence[X]
+    ("iter", X)               collections.abc.Iterator[X]
     ("or_none", X)            X | None
     None                      the constant None
 """
@@ -87,6 +88,7 @@ CLASSES = {
         op("__eq__", [("other", V)], BOOL),
         op("__ne__", [("other", V)], BOOL),
         op("__getitem__", [("index", INT)], FLOAT),
+        op("__iter__", [], ("iter", FLOAT)),
         op("__hash__", [], INT),
         op("__repr__", [], STR),
     ],

@@ -1,7 +1,8 @@
-"""Uses every public member of orvath under mypy --strict (and runs as a script).
+"""Uses every public member of orvath under mypy --strict and pyright's strict
+mode (and runs as a script).
 
-assert_type makes mypy fail when a stub's annotation drifts from what the code
-below expects; running the file checks the calls are real.
+assert_type makes both checkers fail when a stub's annotation drifts from what
+the code below expects; running the file checks the calls are real.
 """
 from typing import assert_type
 
@@ -40,6 +41,10 @@ def vectors() -> None:
     assert_type(v == w, bool)
     assert_type(v != w, bool)
     assert_type(v[0], float)
+    x, y, z = v
+    assert_type([x, y, z], list[float])
+    total: float = sum(c for c in v)
+    assert total == v.x + v.y + v.z
     assert_type(hash(v), int)
     assert_type(repr(v), str)
 
@@ -105,8 +110,10 @@ def vector_lists() -> None:
     assert_type(vl / 2.0, VecList)
     assert_type(vl[0], Vec3d)
     assert_type(len(vl), int)
+    for e in vl:
+        assert_type(e.x, float)
     it = iter(vl)
-    assert_type(next(it), Vec3d | None)
+    assert_type(next(it), Vec3d)
     assert iter(it) is it
     assert_type(repr(vl), str)
 
