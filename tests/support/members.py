@@ -2,14 +2,13 @@
 
 The member list is read from the one description of the public surface
 (tools/surface.py), so a member added there is walked by the hardening tests
-(reference leaks, hostile input) without editing them. Beside the list this
-module knows a valid receiver and valid arguments for each member, how to take
-a bit-exact snapshot of an object's value, and how to prove that an object was
-left with no borrow held.
+(reference leaks, hostile input, released borrows) without editing them.
+Beside the list this module knows a valid receiver and valid arguments for
+each member, how to take a bit-exact snapshot of an object's value, and how to
+prove that an object was left with no borrow held.
 """
 import operator
 import os
-import struct
 import sys
 from typing import NamedTuple
 
@@ -20,6 +19,8 @@ import surface  # noqa: E402
 
 import orvath  # noqa: E402
 from orvath import geometry  # noqa: E402
+from models.bits import bits  # noqa: E402
+from support.oddities import SeqByIndex  # noqa: E402
 
 Vec3d, VecList, Quat = orvath.Vec3d, orvath.VecList, orvath.Quat
 AngleRadians, AngleDegrees = orvath.AngleRadians, orvath.AngleDegrees
@@ -181,12 +182,8 @@ def valid_args(m):
 # ---------------------------------------------------------------------------
 # Snapshots and borrow probes
 
-def _bits(x):
-    return struct.unpack("<Q", struct.pack("<d", x))[0]
-
-
 def _vec(v):
-    return (_bits(v.x), _bits(v.y), _bits(v.z))
+    return (bits(v.x), bits(v.y), bits(v.z))
 
 
 def snapshot(obj):
@@ -196,16 +193,31 @@ def snapshot(obj):
     if t is Vec3d:
         return _vec(obj)
     if t is Quat:
-        return tuple(_bits(c) for c in (obj.w, obj.i, obj.j, obj.k))
+        return tuple(bits(c) for c in (obj.w, obj.i, obj.j, obj.k))
     if t is AngleRadians or t is AngleDegrees:
-        return (_bits(obj.angle),)
+        return (bits(obj.angle),)
     if t is Plane:
-        return _vec(obj.normal) + (_bits(obj.distance),)
+        return _vec(obj.normal) + (bits(obj.distance),)
     if t is Circle:
-        return _vec(obj.center) + (_bits(obj.radius),) + _vec(obj.normal)
+        return _vec(obj.center) + (bits(obj.radius),) + _vec(obj.normal)
     if t is VecList:
-        return tuple(_bits(c) for row in obj.to_array() for c in row)
+        return tuple(bits(c) for row in obj.to_array() for c in row)
     return None
+
+
+def orvath_objects(value):
+    """The orvath objects in a call's argument: the value itself, the items of
+    a list, a tuple or a test sequence, the values of a keyword dict."""
+    if type(value) in CLASSES.values():
+        yield value
+    elif isinstance(value, (list, tuple)):
+        for item in value:
+            yield from orvath_objects(item)
+    elif isinstance(value, dict):
+        for item in value.values():
+            yield from orvath_objects(item)
+    elif isinstance(value, SeqByIndex):
+        yield from orvath_objects(value.items)
 
 
 def release_check(obj):
@@ -231,7 +243,7 @@ def release_check(obj):
 def describe(value):
     """A comparable, bit-exact description of a call's result."""
     if isinstance(value, float):
-        return ("float", _bits(value))
+        return ("float", bits(value))
     if isinstance(value, (list, tuple)):
         return (type(value).__name__, tuple(describe(v) for v in value))
     if type(value) in CLASSES.values():
