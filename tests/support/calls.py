@@ -7,7 +7,7 @@ one argument of the wrong type at a time, and with the argument lists that
 parsing refuses; then the paths that walk cannot reach, written by hand:
 argument parsing, wrong types, borrow conflicts provoked by re-entrant
 conversions, IndexError, OverflowError, the fault exception, circle_circle's
-ValueErrors, NotImplemented operators with foreign operands,
+ValueErrors, NotImplemented operators with foreign operands on either side,
 hostile sequences, and bulk operations large enough for the worker pool.
 
 A case's call takes a `watch` function and passes every orvath object the
@@ -20,7 +20,7 @@ import functools
 from typing import Callable, NamedTuple, Optional
 
 from support.members import (
-    MEMBERS, AngleDegrees, AngleRadians, Circle, Plane, Quat, Vec3d, VecList, annotation_key, has_alt,
+    BINARY, MEMBERS, AngleDegrees, AngleRadians, Circle, Plane, Quat, Vec3d, VecList, annotation_key, has_alt,
     invoke, orvath_objects, receiver_for, valid_args)
 from support.oddities import (
     ConvertsToWrongType, EqAnswers, EqRaises, Hostile, RaisesOnConvert, Reenter, Seq, SeqIterAction,
@@ -113,21 +113,34 @@ def _bad_outcome(m, alt):
     return TypeError
 
 
+def _ok_outcome(m, alt):
+    """What a call with valid arguments raises."""
+    if m.kind == "del" or (m.kind == "set" and not m.settable):
+        return AttributeError
+    if not m.supported and not alt:
+        return TypeError                     # both operands said NotImplemented
+    return None
+
+
 def member_cases(m):
-    ok_outcome = AttributeError if m.kind == "del" or (m.kind == "set" and not m.settable) else None
     forms = [False, True] if has_alt(m) else [False]
     for alt in forms:
         tag = "alt" if alt else "plain"
 
         def ok(watch, m=m, alt=alt):
             return invoke(m, watch(receiver_for(m)), watch(valid_args(m)), alt=alt)
-        yield Case(f"{m.id}-{tag}", ok, ok_outcome)
+        yield Case(f"{m.id}-{tag}", ok, _ok_outcome(m, alt))
         for i, (p, a) in enumerate(m.params):
             def bad(watch, m=m, alt=alt, i=i, a=a):
                 args = valid_args(m)
                 args[i] = _bad_value(a)
                 return invoke(m, watch(receiver_for(m)), watch(args), alt=alt)
             yield Case(f"{m.id}-{tag}-bad-{p}", bad, _bad_outcome(m, alt))
+    # The same slot reached with the operands swapped: a foreign left operand
+    # hands the call to the reflected operator of this class.
+    if m.kind == "op" and m.name in COMPARISONS | ARITHMETIC - {"__rmul__"}:
+        yield Case(f"{m.id}-reflected", lambda watch, m=m: BINARY[m.name](None, watch(receiver_for(m))),
+                   None if m.name in ("__eq__", "__ne__") else TypeError)
     # Argument parsing, by orvath (both constructor roads) and by the slot wrappers.
     parse_forms = {"ctor": [False, True], "static": [False], "method": [False], "function": [False],
                    "op": [True] if m.params else []}.get(m.kind, [])
