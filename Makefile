@@ -38,7 +38,7 @@ test-asan:
 	    env LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
 	        ASAN_OPTIONS=$$checks:detect_leaks=0:log_path=$$logs/asan PYTHONMALLOC=malloc ORVATH_SANITIZED=1 \
 	        ORVATH_BUILD_DIR=$(BUILD)-asan PYTHONPATH=tests \
-	        python3.14 -m pytest -q -p refleak.instrumented tests $(PYTEST_ARGS) || status=$$?; \
+	        python3.14 -m pytest -q -p support.instrumented tests $(PYTEST_ARGS) || status=$$?; \
 	    if [ -n "$$(ls -A $$logs)" ]; then cat $$logs/*; echo "test-asan: sanitizer reports above" >&2; exit 1; fi; \
 	    exit $$status'
 
@@ -49,7 +49,7 @@ test-refleak:
 	$(DEVROOT) bash -euc '\
 	    cmake -S . -B $(BUILD)-dbg -G Ninja -DPython_EXECUTABLE=$$(command -v python3.14d) >/dev/null; \
 	    cmake --build $(BUILD)-dbg -j $(JOBS); \
-	    ORVATH_BUILD_DIR=$(BUILD)-dbg PYTHONPATH=tests python3.14d -m pytest -q -p refleak.instrumented \
+	    ORVATH_BUILD_DIR=$(BUILD)-dbg PYTHONPATH=tests python3.14d -m pytest -q -p support.instrumented \
 	        tests/test_refleak.py tests/test_hostile.py $(PYTEST_ARGS)'
 
 demo: build

@@ -9,6 +9,8 @@ from hypothesis import given, settings, strategies as st
 from models import angle as model
 from models.bits import bits, same, doubles
 from models.vec import div
+from support.helpers import raises_exactly
+from support.oddities import EqAnswers, FailsThenReflects, Reenter, TruthRaises
 
 orvath = pytest.importorskip("orvath")
 R = orvath.AngleRadians
@@ -50,9 +52,7 @@ def test_constructor_converts_and_never_wraps(cls, arg, expected):
 ])
 def test_constructor_errors(cls, name, args, kwargs, exc, message):
     for call in (lambda: cls(*args, **kwargs), lambda: cls.__new__(cls, *args, **kwargs)):
-        with pytest.raises(exc) as info:
-            call()
-        assert type(info.value) is exc and str(info.value) == message.format(name)
+        raises_exactly(exc, message.format(name), call)
 
 
 @pytest.mark.parametrize("cls", [R, D])
@@ -71,9 +71,7 @@ def test_setter_is_seen_through_every_reference(cls):
 ])
 def test_failed_setter_keeps_the_old_value(cls, bad, exc, message):
     a = cls(1.5)
-    with pytest.raises(exc) as info:
-        a.angle = bad
-    assert type(info.value) is exc and str(info.value) == message
+    raises_exactly(exc, message, setattr, a, "angle", bad)
     assert a.angle == 1.5
 
 
@@ -210,9 +208,7 @@ def test_negated_zero():
     (lambda: abs(D(1)), "bad operand type for abs(): 'builtins.AngleDegrees'"),
 ])
 def test_unsupported_operations(expr, message):
-    with pytest.raises(TypeError) as info:
-        expr()
-    assert type(info.value) is TypeError and str(info.value) == message
+    raises_exactly(TypeError, message, expr)
 
 
 @pytest.mark.parametrize("cls", [R, D])
@@ -241,35 +237,16 @@ def test_augmented_assignment_rebinds():
 
 def test_rhs_conversion_sees_the_receivers_borrow():
     a = R(1.0)
-    errors = []
-
-    class Evil:
-        def __float__(self):
-            try:
-                a.angle = 9.0
-            except RuntimeError as e:
-                errors.append((type(e), str(e)))
-            return 4.0
-
-    assert exactly(a * Evil(), R, 4.0)
-    assert exactly(a / Evil(), R, 0.25)
-    assert errors == [(RuntimeError, "Already borrowed")] * 2
+    writer = Reenter(lambda: setattr(a, "angle", 9.0), 4.0, swallow=True)
+    assert exactly(a * writer, R, 4.0)
+    assert exactly(a / writer, R, 0.25)
+    assert [(type(e), str(e)) for e in writer.refused] == [(RuntimeError, "Already borrowed")] * 2
     assert a.angle == 1.0
 
 
 def test_failing_rhs_hands_over_to_the_other_operand():
-    class Other:
-        def __float__(self):
-            raise RuntimeError("no")
-
-        def __rmul__(self, lhs):
-            return "rmul"
-
-        def __rtruediv__(self, lhs):
-            return "rtruediv"
-
-    assert R(1) * Other() == "rmul"
-    assert R(1) / Other() == "rtruediv"
+    assert R(1) * FailsThenReflects(RuntimeError("no")) == "rmul"
+    assert R(1) / FailsThenReflects(RuntimeError("no")) == "rtruediv"
 
 
 # ---------------------------------------------------------------------------
@@ -308,36 +285,18 @@ def test_foreign_comparisons(a, b):
         a >= b
 
 
-class Judge:
-    """Answers == with an object of its choice and != with a marker."""
-
-    def __init__(self, answer):
-        self.answer = answer
-
-    def __eq__(self, other):
-        return self.answer
-
-    def __ne__(self, other):
-        return "judge's __ne__"
-
-
-class Unreadable:
-    def __bool__(self):
-        raise ValueError("no truth here")
-
-
 @pytest.mark.parametrize("cls", [R, D])
 @pytest.mark.parametrize("answer, expected", [("yes", False), ("", True), (0, True), ([1], False)])
 def test_not_equal_negates_equality_through_the_protocol(cls, answer, expected):
     # != is derived from == (reflected to the other operand here) and its truth
     # value, never from the other operand's __ne__.
-    assert (cls(1.0) != Judge(answer)) is expected
+    assert (cls(1.0) != EqAnswers(answer)) is expected
 
 
 @pytest.mark.parametrize("cls", [R, D])
 def test_not_equal_propagates_errors(cls):
     with pytest.raises(ValueError) as info:
-        cls(1.0) != Judge(Unreadable())
+        cls(1.0) != EqAnswers(TruthRaises(ValueError("no truth here")))
     assert str(info.value) == "no truth here"
 
 

@@ -6,7 +6,9 @@ import math
 import operator
 
 import pytest
-from helpers import raises_exactly
+
+from support.helpers import constructor_paths, raises_exactly
+from support.oddities import ConvertsToWrongType, Floaty, Indexy, IntSub, RaisesOnConvert, Reenter
 
 orvath = pytest.importorskip("orvath")
 Vec3d = orvath.Vec3d
@@ -15,23 +17,14 @@ D = orvath.AngleDegrees
 VecList = orvath.VecList
 
 
-# Both constructor paths (the vectorcall of the type and tp_new through
-# __new__) parse with one set of messages.
-def via_call(*args, **kwargs):
-    return Vec3d(*args, **kwargs)
-
-
-def via_new(*args, **kwargs):
-    return Vec3d.__new__(Vec3d, *args, **kwargs)
-
-
+constructors = constructor_paths(Vec3d)
 V = Vec3d(0, 0, 1)
 
 
 # ---------------------------------------------------------------------------
 # Argument parsing
 
-@pytest.mark.parametrize("make", [via_call, via_new])
+@constructors
 @pytest.mark.parametrize("args, kwargs, message", [
     ((1, 2, 3, 4), {}, "Vec3d.__new__() takes 3 positional arguments but 4 were given"),
     ((1, 2, 3, 4, 5), {"w": 1}, "Vec3d.__new__() takes 3 positional arguments but 5 were given"),
@@ -54,7 +47,7 @@ def test_constructor_parsing(make, args, kwargs, message):
     raises_exactly(TypeError, message, lambda: make(*args, **kwargs))
 
 
-@pytest.mark.parametrize("make", [via_call, via_new])
+@constructors
 def test_keywords_in_any_order(make):
     v = make(z=3, x=1, y=2)
     assert (v.x, v.y, v.z) == (1.0, 2.0, 3.0)
@@ -121,14 +114,6 @@ def test_text_signatures(obj, text):
 # ---------------------------------------------------------------------------
 # Argument-error rule
 
-class FloatRaises:
-    def __init__(self, exc):
-        self.exc = exc
-
-    def __float__(self):
-        raise self.exc
-
-
 class MyTypeError(TypeError):
     pass
 
@@ -137,12 +122,12 @@ def test_type_error_is_prefixed_and_keeps_its_cause():
     root = ValueError("root cause")
     inner = TypeError("inner message")
     inner.__cause__ = root
-    err = raises_exactly(TypeError, "argument 'y': inner message", lambda: Vec3d(1, FloatRaises(inner), 3))
+    err = raises_exactly(TypeError, "argument 'y': inner message", lambda: Vec3d(1, RaisesOnConvert(inner), 3))
     assert err is not inner and err.__cause__ is root
 
 
 def test_type_error_without_cause():
-    err = raises_exactly(TypeError, "argument 'angle': plain", lambda: R(FloatRaises(TypeError("plain"))))
+    err = raises_exactly(TypeError, "argument 'angle': plain", lambda: R(RaisesOnConvert(TypeError("plain"))))
     assert err.__cause__ is None
 
 
@@ -150,7 +135,7 @@ def test_type_error_without_cause():
                                  ZeroDivisionError("z"), KeyboardInterrupt("k")])
 def test_other_errors_pass_unchanged(exc):
     with pytest.raises(BaseException) as info:
-        Vec3d(FloatRaises(exc), 0, 0)
+        Vec3d(RaisesOnConvert(exc), 0, 0)
     assert info.value is exc
 
 
@@ -195,18 +180,8 @@ class F(float):
         return 99.0
 
 
-class HasFloat:
-    def __float__(self):
-        return 2.5
-
-
-class HasIndex:
-    def __index__(self):
-        return 7
-
-
 @pytest.mark.parametrize("arg, expected", [
-    (1.25, 1.25), (3, 3.0), (True, 1.0), (False, 0.0), (F(4.5), 4.5), (HasFloat(), 2.5), (HasIndex(), 7.0),
+    (1.25, 1.25), (3, 3.0), (True, 1.0), (False, 0.0), (F(4.5), 4.5), (Floaty(2.5), 2.5), (Indexy(7), 7.0),
     (2**53 + 1, 9007199254740992.0), (-(2**1023), -(2.0**1023)), (math.inf, math.inf), (-0.0, -0.0),
 ])
 def test_float_rule_accepts(arg, expected):
@@ -236,49 +211,29 @@ def test_float_rule_refuses(arg, message):
 
 
 def test_float_returned_of_wrong_type_is_the_interpreters_error():
-    class Bad:
-        def __float__(self):
-            return "no"
-
-    raises_exactly(TypeError, "argument 'x': Bad.__float__ returned non-float (type str)", lambda: Vec3d(Bad(), 0, 0))
+    raises_exactly(TypeError, "argument 'x': ConvertsToWrongType.__float__ returned non-float (type str)",
+                   lambda: Vec3d(ConvertsToWrongType(), 0, 0))
 
 
 # ---------------------------------------------------------------------------
 # Unsigned integer rule (through Vec3d subscription)
 
-class Big(int):
-    pass
-
-
-class IndexRaises:
-    def __init__(self, exc):
-        self.exc = exc
-
-    def __index__(self):
-        raise self.exc
-
-
-class IndexOne:
-    def __index__(self):
-        return 1
-
-
-@pytest.mark.parametrize("index, expected", [(0, 1.0), (Big(2), 3.0), (True, 2.0), (IndexOne(), 2.0)])
+@pytest.mark.parametrize("index, expected", [(0, 1.0), (IntSub(2), 3.0), (True, 2.0), (Indexy(1), 2.0)])
 def test_unsigned_rule_accepts(index, expected):
     assert Vec3d(1, 2, 3)[index] == expected
 
 
 @pytest.mark.parametrize("index, exc, message", [
     (-1, OverflowError, "can't convert negative int to unsigned"),
-    (Big(-5), OverflowError, "can't convert negative int to unsigned"),
+    (IntSub(-5), OverflowError, "can't convert negative int to unsigned"),
     (2**64, OverflowError, "int too big to convert"),
     (2**64 - 1, IndexError, "Index out of bounds"),
     (3, IndexError, "Index out of bounds"),
-    (HasIndex(), IndexError, "Index out of bounds"),
+    (Indexy(7), IndexError, "Index out of bounds"),
     (2.0, TypeError, "argument 'index': 'float' object cannot be interpreted as an integer"),
     (slice(None), TypeError, "argument 'index': 'slice' object cannot be interpreted as an integer"),
-    (IndexRaises(TypeError("idx")), TypeError, "argument 'index': idx"),
-    (IndexRaises(ValueError("idx")), ValueError, "idx"),
+    (RaisesOnConvert(TypeError("idx")), TypeError, "argument 'index': idx"),
+    (RaisesOnConvert(ValueError("idx")), ValueError, "idx"),
 ])
 def test_unsigned_rule_refuses(index, exc, message):
     raises_exactly(exc, message, lambda: Vec3d(1, 2, 3)[index])
@@ -294,7 +249,7 @@ def test_unsigned_rule_refuses(index, exc, message):
     (None, "argument 'other': 'None' is not an instance of 'Vec3d'"),
     (Vec3d, "argument 'other': 'type' object is not an instance of 'Vec3d'"),
     (R(1), "argument 'other': 'AngleRadians' object is not an instance of 'Vec3d'"),
-    (HasFloat(), "argument 'other': 'HasFloat' object is not an instance of 'Vec3d'"),
+    (Floaty(2.5), "argument 'other': 'Floaty' object is not an instance of 'Vec3d'"),
 ])
 def test_class_argument_rule(arg, message):
     raises_exactly(TypeError, message, lambda: Vec3d(1, 2, 3).cross(arg))
@@ -311,17 +266,11 @@ def test_nested_class_qualname_in_message():
 
 
 # ---------------------------------------------------------------------------
-# Borrows and properties
+# Borrows
 
 def test_index_conversion_sees_the_receivers_borrow():
     v = Vec3d(1, 2, 3)
-
-    class Evil:
-        def __index__(self):
-            v.z = 30
-            return 2
-
-    err = raises_exactly(RuntimeError, "Already borrowed", lambda: v[Evil()])
+    err = raises_exactly(RuntimeError, "Already borrowed", lambda: v[Reenter(lambda: setattr(v, "z", 30), 2)])
     assert err.__cause__ is None
     assert (v.x, v.y, v.z) == (1.0, 2.0, 3.0)
     # The borrow is released afterwards: writing now works.
@@ -339,6 +288,9 @@ def test_borrow_released_after_every_failure():
         assert v.x == float(n)
 
 
+# ---------------------------------------------------------------------------
+# Instances and results
+
 @pytest.mark.parametrize("obj", [Vec3d(1, 2, 3), R(1), D(1)])
 def test_no_instance_dictionary(obj):
     with pytest.raises(AttributeError):
@@ -354,11 +306,6 @@ def test_results_never_alias():
     assert -(-a) is not a and a * 1 is not a
 
 
-class NoFloat:
-    def __float__(self):
-        raise ValueError("no float here")
-
-
 @pytest.mark.parametrize("obj, op, symbol", [
     (Vec3d(1, 2, 3), operator.mul, "*"), (Vec3d(1, 2, 3), operator.truediv, "/"),
     (VecList([Vec3d(1, 2, 3)]), operator.mul, "*"), (VecList([Vec3d(1, 2, 3)]), operator.truediv, "/"),
@@ -367,10 +314,9 @@ class NoFloat:
 def test_operand_whose_conversion_raised_gives_not_implemented(obj, op, symbol):
     # The slot drops the conversion's error and answers NotImplemented (a
     # result with an error still set would be a SystemError); the interpreter
-    # then raises its own TypeError, which carries no trace of the ValueError.
+    # then raises its own TypeError, which carries no trace of the raised error.
     slot = {"*": "__mul__", "/": "__truediv__"}[symbol]
-    assert getattr(obj, slot)(NoFloat()) is NotImplemented
-    name = type(obj).__name__
-    err = raises_exactly(TypeError, f"unsupported operand type(s) for {symbol}: 'builtins.{name}' and 'NoFloat'",
-                         lambda: op(obj, NoFloat()))
+    assert getattr(obj, slot)(RaisesOnConvert()) is NotImplemented
+    message = f"unsupported operand type(s) for {symbol}: 'builtins.{type(obj).__name__}' and 'RaisesOnConvert'"
+    err = raises_exactly(TypeError, message, lambda: op(obj, RaisesOnConvert()))
     assert err.__context__ is None

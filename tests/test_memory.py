@@ -12,7 +12,7 @@ import pytest
 orvath = pytest.importorskip("orvath")
 from orvath import Quat, Vec3d, VecList  # noqa: E402
 
-from refleak.oddities import Seq  # noqa: E402
+from support.oddities import Seq  # noqa: E402
 
 PAGE = os.sysconf("SC_PAGE_SIZE")
 MB = 1 << 20

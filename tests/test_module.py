@@ -25,6 +25,9 @@ def run_python(code):
                           env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}, timeout=120)
 
 
+# ---------------------------------------------------------------------------
+# Publication
+
 def test_all_lists_in_publication_order():
     assert orvath.__all__ == ["AngleDegrees", "AngleRadians", "Quat", "VecList", "Vec3d", "geometry"]
     assert geometry.__all__ == ["Circle", "circle_circle", "circle_point", "circle_point_unchecked",
@@ -43,6 +46,19 @@ def test_module_docs_and_names():
     assert not hasattr(orvath, "VecListIterator")
     assert iterator_type().__name__ == "VecListIterator"
 
+
+def test_text_signatures_of_members():
+    assert orvath.Vec3d.dot.__text_signature__ == "($self, other)"
+    assert orvath.Vec3d.zero.__text_signature__ == "()"
+    assert orvath.Vec3d.new_from_to.__text_signature__ == "(from, to)"
+    assert geometry.plane_line.__text_signature__ == "(plane, a, b)"
+    assert geometry.plane_line.__module__ == "orvath.geometry"
+    assert geometry.plane_line.__self__ is geometry
+    assert geometry.circle_circle.__name__ == "circle_circle"
+
+
+# ---------------------------------------------------------------------------
+# Type objects
 
 @pytest.mark.parametrize("cls", CLASSES, ids=lambda c: c.__name__)
 def test_class_identity(cls):
@@ -75,15 +91,6 @@ def test_final_no_dict_mutable_type(cls):
         del cls.orvath_test_attribute
 
 
-def test_instances_take_no_new_attributes():
-    v = orvath.Vec3d(1, 2, 3)
-    with pytest.raises(AttributeError):
-        v.foo = 1
-    with pytest.raises(TypeError):
-        import weakref
-        weakref.ref(v)
-
-
 def test_hashability_by_class():
     with pytest.raises(TypeError):
         hash(orvath.Quat(1, 0, 0, 0))
@@ -92,6 +99,18 @@ def test_hashability_by_class():
     plane = geometry.Plane.xy()
     assert hash(plane) == object.__hash__(plane)
     assert plane == plane and plane != geometry.Plane.xy()
+
+
+# ---------------------------------------------------------------------------
+# Instances
+
+def test_instances_take_no_new_attributes():
+    v = orvath.Vec3d(1, 2, 3)
+    with pytest.raises(AttributeError):
+        v.foo = 1
+    with pytest.raises(TypeError):
+        import weakref
+        weakref.ref(v)
 
 
 def test_vec3d_iterates_lazily_through_its_own_iter():
@@ -108,15 +127,8 @@ def test_vec3d_iterates_lazily_through_its_own_iter():
         len(v)
 
 
-def test_text_signatures_of_members():
-    assert orvath.Vec3d.dot.__text_signature__ == "($self, other)"
-    assert orvath.Vec3d.zero.__text_signature__ == "()"
-    assert orvath.Vec3d.new_from_to.__text_signature__ == "(from, to)"
-    assert geometry.plane_line.__text_signature__ == "(plane, a, b)"
-    assert geometry.plane_line.__module__ == "orvath.geometry"
-    assert geometry.plane_line.__self__ is geometry
-    assert geometry.circle_circle.__name__ == "circle_circle"
-
+# ---------------------------------------------------------------------------
+# Import: submodule, re-import, subinterpreters
 
 def test_submodule_is_not_in_sys_modules():
     assert "orvath.geometry" not in sys.modules
@@ -158,6 +170,9 @@ def test_subinterpreter_import_fails():
     assert result.returncode == 0, result.stderr
     assert "IE:" in result.stdout and "subinterpreters" in result.stdout
 
+
+# ---------------------------------------------------------------------------
+# The fault exception
 
 def test_fault_exception_is_base_exception_only():
     vl = orvath.VecList([orvath.Vec3d(1, 2, 3)])

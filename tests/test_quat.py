@@ -15,6 +15,8 @@ import orvath
 from models import quat as model
 from models.bits import doubles, finite, same, same_seq
 from orvath import AngleDegrees, AngleRadians, Quat, Vec3d
+from support.helpers import constructor_paths, raises_exactly, vt
+from support.oddities import Floaty, Indexy, RaisesOnConvert, Reenter
 
 EPS = 2.0 ** -52
 NAN = math.nan
@@ -30,10 +32,6 @@ near_unit_w = st.one_of(st.floats(min_value=-1.0, max_value=1.0),
 
 def value(q):
     return (q.w, q.i, q.j, q.k)
-
-
-def vec(v):
-    return (v.x, v.y, v.z)
 
 
 # ---------------------------------------------------------------------------
@@ -57,46 +55,14 @@ def held(obj, state):
         word.value = 0
 
 
-def raises_exact(exc_type, message, fn, *args, **kwargs):
-    with pytest.raises(BaseException) as info:
-        fn(*args, **kwargs)
-    assert type(info.value) is exc_type
-    assert str(info.value) == message
-    return info.value
-
-
-class Floaty:
-    def __init__(self, v, on_float=None):
-        self.v = v
-        self.on_float = on_float
-
-    def __float__(self):
-        if self.on_float:
-            self.on_float()
-        return self.v
-
-
-class Indexy:
-    def __init__(self, v):
-        self.v = v
-
-    def __index__(self):
-        return self.v
-
-
-class BadFloat:
-    def __float__(self):
-        raise TypeError("no float today") from KeyError("root")
+def bad_float():
+    return RaisesOnConvert(TypeError("no float today"), cause=KeyError("root"))
 
 
 # ---------------------------------------------------------------------------
 # Constructor
 
-def construct_new(*args, **kwargs):
-    return Quat.__new__(Quat, *args, **kwargs)
-
-
-constructors = pytest.mark.parametrize("make", [Quat, construct_new], ids=["vectorcall", "tp_new"])
+constructors = constructor_paths(Quat)
 
 
 @constructors
@@ -140,20 +106,20 @@ def test_constructor_accepts_the_float_rule(make, args, kwargs, expected):
      "argument 'i': Floaty.__float__ returned non-float (type NoneType)"),
 ])
 def test_constructor_errors(make, args, kwargs, exc_type, message):
-    raises_exact(exc_type, message, make, *args, **kwargs)
+    raises_exactly(exc_type, message, make, *args, **kwargs)
 
 
 @constructors
 def test_constructor_argument_error_keeps_the_cause(make):
-    err = raises_exact(TypeError, "argument 'j': no float today", make, 0, 0, BadFloat(), 0)
+    err = raises_exactly(TypeError, "argument 'j': no float today", make, 0, 0, bad_float(), 0)
     assert type(err.__cause__) is KeyError
 
 
 @constructors
 def test_constructor_stops_at_the_first_failure(make):
     seen = []
-    raises_exact(TypeError, "argument 'i': must be real number, not str", make,
-                 Floaty(1.0, lambda: seen.append("w")), "x", Floaty(1.0, lambda: seen.append("j")), 0)
+    raises_exactly(TypeError, "argument 'i': must be real number, not str", make,
+                 Reenter(lambda: seen.append("w"), 1.0), "x", Reenter(lambda: seen.append("j"), 1.0), 0)
     assert seen == ["w"]
 
 
@@ -185,16 +151,16 @@ def test_setter_replaces_only_its_component(name, x):
 ])
 def test_setter_rejects_and_keeps_the_old_value(name, bad, exc_type, message):
     q = Quat(1, 2, 3, 4)
-    raises_exact(exc_type, message, setattr, q, name, bad)
+    raises_exactly(exc_type, message, setattr, q, name, bad)
     assert value(q) == (1.0, 2.0, 3.0, 4.0)
 
 
 @pytest.mark.parametrize("name", COMPONENTS)
 def test_setter_error_keeps_the_cause_and_deletion_is_refused(name):
     q = Quat(1, 2, 3, 4)
-    err = raises_exact(TypeError, "argument 'value': no float today", setattr, q, name, BadFloat())
+    err = raises_exactly(TypeError, "argument 'value': no float today", setattr, q, name, bad_float())
     assert type(err.__cause__) is KeyError
-    raises_exact(AttributeError, "property has no deleter", delattr, q, name)
+    raises_exactly(AttributeError, "property has no deleter", delattr, q, name)
     assert value(q) == (1.0, 2.0, 3.0, 4.0)
 
 
@@ -210,7 +176,7 @@ def test_setter_converts_before_borrowing(name):
         for other in COMPONENTS:
             setattr(q, other, -1.0)
 
-    setattr(q, name, Floaty(9.0, meddle))
+    setattr(q, name, Reenter(meddle, 9.0))
     assert seen == [(1.0, 2.0, 3.0, 4.0)]
     assert value(q) == tuple(9.0 if c == name else -1.0 for c in COMPONENTS)
     assert borrow_word(q).value == 0
@@ -242,7 +208,7 @@ RECEIVER_CALLS = {
 def test_readers_refuse_an_exclusively_borrowed_receiver(call):
     q = Quat(1, 2, 3, 4)
     with held(q, -1):
-        raises_exact(RuntimeError, "Already mutably borrowed", call, q)
+        raises_exactly(RuntimeError, "Already mutably borrowed", call, q)
     assert borrow_word(q).value == 0
     call(q)
 
@@ -261,7 +227,7 @@ def test_readers_share_the_receiver(call):
 def test_setters_refuse_any_borrowed_receiver(name, state):
     q = Quat(1, 2, 3, 4)
     with held(q, state):
-        raises_exact(RuntimeError, "Already borrowed", setattr, q, name, 7.0)
+        raises_exactly(RuntimeError, "Already borrowed", setattr, q, name, 7.0)
         assert borrow_word(q).value == state
     assert value(q) == (1.0, 2.0, 3.0, 4.0)
 
@@ -269,7 +235,7 @@ def test_setters_refuse_any_borrowed_receiver(name, state):
 def test_setter_conversion_error_wins_over_the_borrow():
     q = Quat(1, 2, 3, 4)
     with held(q, -1):
-        raises_exact(TypeError, "argument 'value': must be real number, not str", setattr, q, "w", "x")
+        raises_exactly(TypeError, "argument 'value': must be real number, not str", setattr, q, "w", "x")
 
 
 @pytest.mark.parametrize("call, target", [
@@ -281,11 +247,11 @@ def test_arguments_refuse_an_exclusive_borrow(call, target):
     v, a = Vec3d(0, 0, 1), AngleRadians(1.0)
     obj = v if target == "v" or target == "axis" else a
     with held(obj, -1):
-        raises_exact(RuntimeError, "Already mutably borrowed", call, v, a)
+        raises_exactly(RuntimeError, "Already mutably borrowed", call, v, a)
     with held(obj, 2):
         call(v, a)
         assert borrow_word(obj).value == 2
-    assert vec(v) == (0.0, 0.0, 1.0) and a.angle == 1.0
+    assert vt(v) == (0.0, 0.0, 1.0) and a.angle == 1.0
 
 
 def test_comparison_against_an_exclusively_borrowed_other_panics(capfd):
@@ -377,7 +343,7 @@ def test_from_axis_angle_with_half_pi_and_keywords():
      "Quat.from_axis_angle() got an unexpected keyword argument 'radians'"),
 ])
 def test_from_axis_angle_errors(args, kwargs, message):
-    raises_exact(TypeError, message, Quat.from_axis_angle, *args, **kwargs)
+    raises_exactly(TypeError, message, Quat.from_axis_angle, *args, **kwargs)
 
 
 # ---------------------------------------------------------------------------
@@ -399,7 +365,7 @@ def check_axis_angle(t):
     axis, angle = Quat(*t).to_axis_angle()
     assert type(axis) is Vec3d and type(angle) is AngleRadians
     m_axis, m_angle = model.to_axis_angle(t)
-    assert same_seq(vec(axis), m_axis)
+    assert same_seq(vt(axis), m_axis)
     assert same(angle.angle, m_angle)
 
 
@@ -431,15 +397,15 @@ def test_rotate_matches_model(t, v):
     arg = Vec3d(*v)
     r = Quat(*t).rotate(arg)
     assert type(r) is Vec3d and r is not arg
-    assert same_seq(vec(r), model.rotate(t, v))
-    assert same_seq(vec(arg), v)
+    assert same_seq(vt(r), model.rotate(t, v))
+    assert same_seq(vt(arg), v)
 
 
 @pytest.mark.parametrize("t", [(0.0, 0.0, 0.0, 0.0), (-0.0, -0.0, -0.0, -0.0), (0.0, 1e-200, 0.0, 0.0)])
 @pytest.mark.parametrize("v", [(1.0, 2.0, 3.0), (-1e300, 5e-324, 0.0), (INF, 0.0, 0.0), (NAN, 1.0, 1.0)])
 def test_degenerate_quaternions_match_model(t, v):
     q = Quat(*t)
-    assert same_seq(vec(q.rotate(Vec3d(*v))), model.rotate(t, v))
+    assert same_seq(vt(q.rotate(Vec3d(*v))), model.rotate(t, v))
     assert same_seq(value(q.normalize()), model.normalize(t))
     check_axis_angle(t)
 
@@ -460,12 +426,12 @@ HALF_PI_Z = (0.7071067811865476, -0.0, -0.0, -0.7071067811865475)
     ((2.0, 0.0, 0.0, 0.0), (1, 2, 3), (4.0, 8.0, 12.0)),
 ])
 def test_rotate_values(t, v, expected):
-    assert same_seq(vec(Quat(*t).rotate(Vec3d(*v))), expected)
+    assert same_seq(vt(Quat(*t).rotate(Vec3d(*v))), expected)
 
 
 def test_rotate_by_keyword_and_errors():
     q = Quat.identity()
-    assert vec(q.rotate(v=Vec3d(1, 2, 3))) == (1.0, 2.0, 3.0)
+    assert vt(q.rotate(v=Vec3d(1, 2, 3))) == (1.0, 2.0, 3.0)
     for args, kwargs, message in [
         ((Quat(1, 0, 0, 0),), {}, "argument 'v': 'Quat' object is not an instance of 'Vec3d'"),
         (([1, 2, 3],), {}, "argument 'v': 'list' object is not an instance of 'Vec3d'"),
@@ -475,7 +441,7 @@ def test_rotate_by_keyword_and_errors():
         ((Vec3d(0, 0, 0),), dict(v=Vec3d(0, 0, 0)), "Quat.rotate() got multiple values for argument 'v'"),
         ((), dict(vec=Vec3d(0, 0, 0)), "Quat.rotate() got an unexpected keyword argument 'vec'"),
     ]:
-        raises_exact(TypeError, message, q.rotate, *args, **kwargs)
+        raises_exactly(TypeError, message, q.rotate, *args, **kwargs)
     assert value(q) == (1.0, 0.0, 0.0, 0.0)
 
 
@@ -493,7 +459,7 @@ def test_rotate_by_keyword_and_errors():
 ])
 def test_to_axis_angle_values(t, axis, angle):
     got_axis, got_angle = Quat(*t).to_axis_angle()
-    assert same_seq(vec(got_axis), axis)
+    assert same_seq(vt(got_axis), axis)
     assert same(got_angle.angle, angle)
 
 
@@ -587,7 +553,7 @@ def unit(a):
 def test_rotate_agrees_with_transposed_matrix_and_rodrigues(axis, t, v):
     n = unit(axis)
     q = Quat.from_axis_angle(Vec3d(*n), AngleRadians(t))
-    got = np.array(vec(q.rotate(Vec3d(*v))))
+    got = np.array(vt(q.rotate(Vec3d(*v))))
     R = np.array(q.to_rotation_matrix())
     vv = np.array(v)
     scale = 1.0 + np.linalg.norm(vv)

@@ -14,7 +14,7 @@ import sys
 import pytest
 
 import orvath
-from helpers import raises_exactly
+from support.helpers import raises_exactly
 from orvath import AngleDegrees, AngleRadians, Quat, Vec3d, VecList, geometry
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), os.pardir))

@@ -10,6 +10,8 @@ from hypothesis import given, settings, strategies as st
 
 from models import vec as model
 from models.bits import bits, from_bits, same, same_seq, doubles
+from support.helpers import raises_exactly, vt
+from support.oddities import FailsThenReflects, Indexy, Reenter
 
 orvath = pytest.importorskip("orvath")
 Vec3d = orvath.Vec3d
@@ -19,13 +21,9 @@ triples = st.tuples(doubles, doubles, doubles)
 SIGN = 1 << 63
 
 
-def value(v):
-    return (v.x, v.y, v.z)
-
-
 def exactly(v, expected):
     """Bit-identical components (any NaN matching any NaN)."""
-    return type(v) is Vec3d and same_seq(value(v), expected)
+    return type(v) is Vec3d and same_seq(vt(v), expected)
 
 
 # ---------------------------------------------------------------------------
@@ -36,9 +34,9 @@ def exactly(v, expected):
 def test_constructor_keeps_every_bit(t):
     v = Vec3d(*t)
     # No arithmetic happens, so even NaN payloads and signs survive.
-    assert [bits(c) for c in value(v)] == [bits(c) for c in t]
+    assert [bits(c) for c in vt(v)] == [bits(c) for c in t]
     for other in (Vec3d(x=t[0], y=t[1], z=t[2]), Vec3d.__new__(Vec3d, *t)):
-        assert type(other) is Vec3d and [bits(c) for c in value(other)] == [bits(c) for c in t]
+        assert type(other) is Vec3d and [bits(c) for c in vt(other)] == [bits(c) for c in t]
 
 
 @pytest.mark.parametrize("args, expected", [
@@ -48,8 +46,8 @@ def test_constructor_keeps_every_bit(t):
 ])
 def test_constructor_converts_ints(args, expected):
     v = Vec3d(*args)
-    assert all(type(c) is float for c in value(v))
-    assert same_seq(value(v), expected)
+    assert all(type(c) is float for c in vt(v))
+    assert same_seq(vt(v), expected)
 
 
 @pytest.mark.parametrize("name", ["x", "y", "z"])
@@ -57,7 +55,7 @@ def test_constructor_converts_ints(args, expected):
 @given(new=doubles)
 def test_setter_replaces_one_component(name, new):
     v = Vec3d(1.5, 2.5, 3.5)
-    before = dict(zip("xyz", value(v)))
+    before = dict(zip("xyz", vt(v)))
     setattr(v, name, new)
     before[name] = new
     assert [bits(getattr(v, c)) for c in "xyz"] == [bits(before[c]) for c in "xyz"]
@@ -70,7 +68,7 @@ def test_setter_accepts_int_and_is_seen_through_every_reference():
     v.x = 5
     assert type(alias.x) is float and alias.x == 5.0
     assert v.to_array() == [5.0, 2.0, 3.0]
-    assert value(earlier) == (1.0, 2.0, 3.0)
+    assert vt(earlier) == (1.0, 2.0, 3.0)
 
 
 @pytest.mark.parametrize("name", ["x", "y", "z"])
@@ -82,10 +80,8 @@ def test_setter_accepts_int_and_is_seen_through_every_reference():
 ])
 def test_failed_setter_changes_nothing(name, bad, exc, message):
     v = Vec3d(1, 2, 3)
-    with pytest.raises(exc) as info:
-        setattr(v, name, bad)
-    assert type(info.value) is exc and str(info.value) == message
-    assert value(v) == (1.0, 2.0, 3.0)
+    raises_exactly(exc, message, setattr, v, name, bad)
+    assert vt(v) == (1.0, 2.0, 3.0)
 
 
 @pytest.mark.parametrize("name", ["x", "y", "z"])
@@ -94,7 +90,7 @@ def test_delete_component(name):
     with pytest.raises(AttributeError) as info:
         delattr(v, name)
     assert str(info.value) == "property has no deleter"
-    assert value(v) == (1.0, 2.0, 3.0)
+    assert vt(v) == (1.0, 2.0, 3.0)
 
 
 def test_setter_converts_before_borrowing():
@@ -102,14 +98,8 @@ def test_setter_converts_before_borrowing():
     # inner write can only succeed if the outer setter has not taken the
     # exclusive borrow yet.
     v = Vec3d(1, 2, 3)
-
-    class WritesY:
-        def __float__(self):
-            v.y = 20.0
-            return 10.0
-
-    v.x = WritesY()
-    assert value(v) == (10.0, 20.0, 3.0)
+    v.x = Reenter(lambda: setattr(v, "y", 20.0), 10.0)
+    assert vt(v) == (10.0, 20.0, 3.0)
 
 
 # ---------------------------------------------------------------------------
@@ -122,7 +112,7 @@ def test_setter_converts_before_borrowing():
 def test_named_vectors(name, expected):
     a, b = getattr(Vec3d, name)(), getattr(Vec3d, name)()
     assert a is not b
-    assert [bits(c) for c in value(a)] == [bits(c) for c in expected]
+    assert [bits(c) for c in vt(a)] == [bits(c) for c in expected]
 
 
 @settings(max_examples=200)
@@ -143,9 +133,7 @@ def test_new_from_to(frm, to):
     ((Vec3d(0, 0, 0),), {"from": Vec3d(0, 0, 0)}, "Vec3d.new_from_to() got multiple values for argument 'from'"),
 ])
 def test_new_from_to_errors(args, kwargs, message):
-    with pytest.raises(TypeError) as info:
-        Vec3d.new_from_to(*args, **kwargs)
-    assert type(info.value) is TypeError and str(info.value) == message
+    raises_exactly(TypeError, message, Vec3d.new_from_to, *args, **kwargs)
 
 
 # ---------------------------------------------------------------------------
@@ -169,7 +157,7 @@ VECTOR_METHODS = [
 
 def check(result, expected, kind):
     if kind is Vec3d:
-        assert exactly(result, expected), (value(result), expected)
+        assert exactly(result, expected), (vt(result), expected)
     elif kind is float:
         assert type(result) is float and same(result, expected), (result, expected)
     else:
@@ -185,7 +173,7 @@ def test_method_matches_model(name, fn, arity, kind, data):
     objs = [Vec3d(*o) for o in others]
     v = Vec3d(*me)
     check(getattr(v, name)(*objs), fn(me, *others), kind)
-    assert [bits(c) for c in value(v)] == [bits(c) for c in me]
+    assert [bits(c) for c in vt(v)] == [bits(c) for c in me]
 
 
 @settings(max_examples=200)
@@ -315,10 +303,8 @@ def test_to_array_and_to_quat(t):
 def test_method_argument_errors(name, args, message):
     v = Vec3d(1, 2, 3)
     args = tuple(Vec3d(0, 0, 1) if a == "V" else a for a in args)
-    with pytest.raises(TypeError) as info:
-        getattr(v, name)(*args)
-    assert type(info.value) is TypeError and str(info.value) == message
-    assert value(v) == (1.0, 2.0, 3.0)
+    raises_exactly(TypeError, message, getattr(v, name), *args)
+    assert vt(v) == (1.0, 2.0, 3.0)
 
 
 @pytest.mark.parametrize("name", ["magnitude", "normalize", "is_unit", "to_array", "to_quat"])
@@ -337,7 +323,7 @@ def test_add_sub_match_model(a, b):
     va, vb = Vec3d(*a), Vec3d(*b)
     assert exactly(va + vb, model.add(a, b))
     assert exactly(va - vb, model.sub(a, b))
-    assert [bits(c) for c in value(va)] == [bits(c) for c in a]
+    assert [bits(c) for c in vt(va)] == [bits(c) for c in a]
 
 
 @settings(max_examples=200)
@@ -353,7 +339,7 @@ def test_scale_and_divide_match_model(a, s):
 @given(triples)
 def test_negation_flips_only_the_sign_bits(a):
     n = -Vec3d(*a)
-    assert [bits(c) for c in value(n)] == [bits(c) ^ SIGN for c in a]
+    assert [bits(c) for c in vt(n)] == [bits(c) ^ SIGN for c in a]
 
 
 @pytest.mark.parametrize("scalar, s", [(2, 2.0), (True, 1.0), (False, 0.0), (2**70, float(2**70))])
@@ -380,10 +366,8 @@ def test_scalar_operands_follow_float_rule(scalar, s):
 ])
 def test_unsupported_operands_raise_interpreters_type_error(expr, message):
     v = Vec3d(1, 2, 3)
-    with pytest.raises(TypeError) as info:
-        expr(v)
-    assert type(info.value) is TypeError and str(info.value) == message
-    assert value(v) == (1.0, 2.0, 3.0)
+    raises_exactly(TypeError, message, expr, v)
+    assert vt(v) == (1.0, 2.0, 3.0)
 
 
 @pytest.mark.parametrize("call", [
@@ -400,51 +384,27 @@ def test_reflected_multiplication_through_the_same_slot():
 
 
 def test_failed_conversion_hands_over_to_the_other_operand():
-    seen = []
-
-    class Other:
-        def __float__(self):
-            seen.append("float")
-            raise ValueError("not today")
-
-        def __rmul__(self, lhs):
-            return "rmul"
-
-        def __radd__(self, lhs):
-            return "radd"
-
-        def __rtruediv__(self, lhs):
-            return "rtruediv"
-
+    other = FailsThenReflects(ValueError("not today"))
     v = Vec3d(1, 2, 3)
-    assert v * Other() == "rmul"
-    assert v + Other() == "radd"
-    assert v / Other() == "rtruediv"
-    assert "float" in seen
+    assert v * other == "rmul"
+    assert v + other == "radd"
+    assert v / other == "rtruediv"
+    assert other.tried
 
 
 def test_operand_conversion_sees_the_receivers_borrow():
     v = Vec3d(1, 2, 3)
-    errors = []
-
-    class Evil:
-        def __float__(self):
-            try:
-                v.x = 9
-            except RuntimeError as e:
-                errors.append(str(e))
-            return 2.0
-
-    assert exactly(v * Evil(), (2.0, 4.0, 6.0))
-    assert exactly(v / Evil(), (0.5, 1.0, 1.5))
-    assert errors == ["Already borrowed", "Already borrowed"]
-    assert value(v) == (1.0, 2.0, 3.0)
+    writer = Reenter(lambda: setattr(v, "x", 9), 2.0, swallow=True)
+    assert exactly(v * writer, (2.0, 4.0, 6.0))
+    assert exactly(v / writer, (0.5, 1.0, 1.5))
+    assert [str(e) for e in writer.refused] == ["Already borrowed", "Already borrowed"]
+    assert vt(v) == (1.0, 2.0, 3.0)
 
 
 def test_operator_results_are_new_objects():
     v = Vec3d(1, 2, 3)
     for r in (v * 1, 1 * v, v / 1, -(-v), v + Vec3d.zero(), v - Vec3d.zero()):
-        assert r is not v and value(r) == value(v)
+        assert r is not v and vt(r) == vt(v)
 
 
 # ---------------------------------------------------------------------------
@@ -521,15 +481,7 @@ def test_subscription_and_iteration(t):
     assert [bits(c) for c in (x, y, z)] == [bits(c) for c in t]
 
 
-class Idx:
-    def __init__(self, i):
-        self.i = i
-
-    def __index__(self):
-        return self.i
-
-
-@pytest.mark.parametrize("index, expected", [(True, 2.0), (False, 1.0), (Idx(2), 3.0), (2**0, 2.0)])
+@pytest.mark.parametrize("index, expected", [(True, 2.0), (False, 1.0), (Indexy(2), 3.0), (2**0, 2.0)])
 def test_subscription_accepts_integers(index, expected):
     assert Vec3d(1, 2, 3)[index] == expected
 
@@ -543,10 +495,8 @@ def test_subscription_accepts_integers(index, expected):
 ])
 def test_subscription_errors(index, exc, message):
     v = Vec3d(1, 2, 3)
-    with pytest.raises(exc) as info:
-        v[index]
-    assert type(info.value) is exc and str(info.value) == message
-    assert value(v) == (1.0, 2.0, 3.0)
+    raises_exactly(exc, message, lambda: v[index])
+    assert vt(v) == (1.0, 2.0, 3.0)
 
 
 def test_sequence_protocol_without_length():
@@ -655,7 +605,7 @@ def test_failed_calls_keep_reference_counts(call):
         with pytest.raises((TypeError, IndexError)):
             call(v, w)
     assert (sys.getrefcount(v), sys.getrefcount(w)) == before
-    assert value(v) == (1.0, 2.0, 3.0)
+    assert vt(v) == (1.0, 2.0, 3.0)
 
 
 @pytest.mark.parametrize("make", [

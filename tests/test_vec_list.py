@@ -11,7 +11,8 @@ from hypothesis import given, settings, strategies as st
 
 from models import vec_list as model
 from models.bits import bits, doubles
-from helpers import Index, raises_exactly
+from support.helpers import constructor_paths, raises_exactly, vt
+from support.oddities import Indexy, Reenter, SeqByIndex, SeqIterRaises, StrSub
 
 orvath = pytest.importorskip("orvath")
 Vec3d = orvath.Vec3d
@@ -20,17 +21,13 @@ VecList = orvath.VecList
 triples = st.tuples(doubles, doubles, doubles)
 
 
-def value(v):
-    return (v.x, v.y, v.z)
-
-
 def pattern(points):
     """Bit patterns of every component, so NaN payloads and -0.0 count."""
     return [tuple(bits(c) for c in p) for p in points]
 
 
 def contents(vl):
-    return [value(v) for v in vl.list]
+    return [vt(v) for v in vl.list]
 
 
 POINTS = [(1.0, 2.0, 3.0), (0.5, -0.0, 1e20), (-4.25, math.inf, 7.0)]
@@ -40,60 +37,25 @@ def make(points=POINTS):
     return VecList([Vec3d(*p) for p in points])
 
 
-# Both constructor paths: the type's vectorcall and tp_new through __new__.
-def via_call(*args, **kwargs):
-    return VecList(*args, **kwargs)
-
-
-def via_new(*args, **kwargs):
-    return VecList.__new__(VecList, *args, **kwargs)
-
-
-constructors = pytest.mark.parametrize("construct", [via_call, via_new], ids=["call", "new"])
+constructors = constructor_paths(VecList, "construct")
 
 
 # ---------------------------------------------------------------------------
 # Construction
 
 
-class Seq:
-    """A minimal sequence: __len__ and __getitem__ only."""
-
-    def __init__(self, items, length=None):
-        self.items = items
-        self.length = length
-
-    def __len__(self):
-        if isinstance(self.length, Exception):
-            raise self.length
-        return len(self.items) if self.length is None else self.length
-
-    def __getitem__(self, i):
-        return self.items[i]
-
-
-class IterFails(Seq):
-    def __init__(self, items, exc):
-        super().__init__(items)
-        self.exc = exc
-
-    def __iter__(self):
-        yield from self.items
-        raise self.exc
-
-
 @constructors
 @settings(max_examples=100)
 @given(points=st.lists(triples, max_size=20))
 def test_elements_are_exact_copies_in_order(construct, points):
-    for source in (list, tuple, Seq):
+    for source in (list, tuple, SeqByIndex):
         vl = construct(source([Vec3d(*p) for p in points]))
         assert type(vl) is VecList and len(vl) == len(points)
         assert pattern(contents(vl)) == pattern(points)
 
 
 @constructors
-@pytest.mark.parametrize("source", [[], (), Seq([]), b""], ids=["list", "tuple", "seq", "bytes"])
+@pytest.mark.parametrize("source", [[], (), SeqByIndex([]), b""], ids=["list", "tuple", "seq", "bytes"])
 def test_empty_sequences(construct, source):
     vl = construct(source)
     assert len(vl) == 0 and not vl and vl.list == [] and list(vl) == [] and repr(vl) == "[]"
@@ -109,8 +71,9 @@ def test_keyword_and_empty():
 def test_length_is_only_a_capacity_hint():
     items = [Vec3d(*p) for p in POINTS]
     # __len__ failing, understating and overstating changes nothing.
-    for length in (ValueError("no length"), 0, 1, 10**6):
-        assert contents(VecList(Seq(items, length))) == contents(make())
+    for seq in (SeqByIndex(items, len_error=ValueError("no length")), SeqByIndex(items, length=0),
+                SeqByIndex(items, length=1), SeqByIndex(items, length=10**6)):
+        assert contents(VecList(seq)) == contents(make())
 
 
 def test_copy_of_another_list_is_independent():
@@ -119,7 +82,7 @@ def test_copy_of_another_list_is_independent():
     a.append(Vec3d(9, 9, 9))
     b.append(Vec3d(8, 8, 8))
     assert contents(a)[:3] == contents(b)[:3] == contents(make())
-    assert value(a[3]) == (9.0, 9.0, 9.0) and value(b[3]) == (8.0, 8.0, 8.0)
+    assert vt(a[3]) == (9.0, 9.0, 9.0) and vt(b[3]) == (8.0, 8.0, 8.0)
 
 
 def test_later_changes_to_items_do_not_reach_the_list():
@@ -127,10 +90,6 @@ def test_later_changes_to_items_do_not_reach_the_list():
     vl = VecList((a, b))
     a.x = 100.0
     assert contents(vl) == [(1.0, 2.0, 3.0), (4.0, 5.0, 6.0)]
-
-
-class MyStr(str):
-    pass
 
 
 def generator():
@@ -141,7 +100,7 @@ def generator():
 @pytest.mark.parametrize("arg, exc, message", [
     ("ab", TypeError, "argument 'list': Can't extract `str` to `Vec`"),
     ("", TypeError, "argument 'list': Can't extract `str` to `Vec`"),
-    (MyStr("x"), TypeError, "argument 'list': Can't extract `str` to `Vec`"),
+    (StrSub("x"), TypeError, "argument 'list': Can't extract `str` to `Vec`"),
     (5, TypeError, "argument 'list': 'int' object is not an instance of 'Sequence'"),
     (None, TypeError, "argument 'list': 'None' is not an instance of 'Sequence'"),
     ({Vec3d(1, 2, 3)}, TypeError, "argument 'list': 'set' object is not an instance of 'Sequence'"),
@@ -152,9 +111,9 @@ def generator():
     ((Vec3d(1, 2, 3), (1, 2, 3)), TypeError, "argument 'list': 'tuple' object is not an instance of 'Vec3d'"),
     (b"\x01", TypeError, "argument 'list': 'int' object is not an instance of 'Vec3d'"),
     ([VecList([])], TypeError, "argument 'list': 'VecList' object is not an instance of 'Vec3d'"),
-    (IterFails([Vec3d(1, 2, 3)], TypeError("boom")), TypeError, "argument 'list': boom"),
-    (IterFails([Vec3d(1, 2, 3)], ValueError("boom")), ValueError, "boom"),
-    (IterFails([], OverflowError("big")), OverflowError, "big"),
+    (SeqIterRaises([Vec3d(1, 2, 3)], 1, TypeError("boom")), TypeError, "argument 'list': boom"),
+    (SeqIterRaises([Vec3d(1, 2, 3)], 1, ValueError("boom")), ValueError, "boom"),
+    (SeqIterRaises([], 0, OverflowError("big")), OverflowError, "big"),
 ])
 def test_construction_errors(construct, arg, exc, message):
     raises_exactly(exc, message, lambda: construct(arg))
@@ -164,7 +123,7 @@ def test_iterator_error_keeps_its_cause():
     cause = KeyError("root")
     err = TypeError("boom")
     err.__cause__ = cause
-    e = raises_exactly(TypeError, "argument 'list': boom", lambda: VecList(IterFails([], err)))
+    e = raises_exactly(TypeError, "argument 'list': boom", lambda: VecList(SeqIterRaises([], 0, err)))
     assert e.__cause__ is cause
 
 
@@ -202,11 +161,11 @@ def test_length_and_truth():
 def test_indexing_returns_copies(points, data):
     vl = make(points)
     i = data.draw(st.integers(0, len(points) - 1))
-    for key in (i, Index(i)):
+    for key in (i, Indexy(i)):
         v = vl[key]
-        assert type(v) is Vec3d and pattern([value(v)]) == pattern([points[i]])
+        assert type(v) is Vec3d and pattern([vt(v)]) == pattern([points[i]])
         v.x = 123.0
-        assert pattern([value(vl[i])]) == pattern([points[i]])
+        assert pattern([vt(vl[i])]) == pattern([points[i]])
 
 
 @pytest.mark.parametrize("key, exc, message", [
@@ -225,7 +184,7 @@ def test_index_errors(key, exc, message):
 
 
 def test_bool_index_and_index_out_of_bounds_for_empty():
-    assert value(make()[True]) == POINTS[1]
+    assert vt(make()[True]) == POINTS[1]
     raises_exactly(IndexError, "Index out of bounds", lambda: VecList([])[0])
 
 
@@ -234,7 +193,7 @@ def test_sequence_item_slot_forwards_positions():
     get.restype = ctypes.py_object
     get.argtypes = [ctypes.py_object, ctypes.c_ssize_t]
     vl = make()
-    assert value(get(vl, 2)) == POINTS[2]
+    assert vt(get(vl, 2)) == POINTS[2]
     raises_exactly(IndexError, "Index out of bounds", lambda: get(vl, 3))
     # No length slot of the sequence kind: -1 reaches the conversion as is.
     raises_exactly(OverflowError, "can't convert negative int to unsigned", lambda: get(vl, -1))
@@ -251,14 +210,14 @@ def test_index_conversion_runs_under_the_list_borrow():
             seen.append(str(e))
         vl.append(Vec3d(0, 0, 0))
 
-    raises_exactly(RuntimeError, "Already borrowed", lambda: vl[Index(0, mutate)])
+    raises_exactly(RuntimeError, "Already borrowed", lambda: vl[Reenter(mutate, 0)])
     assert seen == ["Already borrowed"] and contents(vl) == contents(make())
 
 
 def test_list_property():
     vl = make()
     first, second = vl.list, vl.list
-    assert type(first) is list and [value(v) for v in first] == [value(v) for v in second]
+    assert type(first) is list and [vt(v) for v in first] == [vt(v) for v in second]
     assert all(a is not b for a, b in zip(first, second))
     first[0].x = 42.0
     assert contents(vl) == contents(make())
@@ -278,13 +237,13 @@ def test_iteration_walks_a_snapshot():
     vl.append(Vec3d(7, 7, 7))
     vl.extend(make())
     vl.rotate(orvath.Quat(0, 0, 0, 1))
-    assert [value(v) for v in it] == POINTS
+    assert [vt(v) for v in it] == POINTS
     assert len(vl) == 7
 
 
 def test_exhausted_iterator_stays_exhausted():
     it = iter(make(POINTS[:1]))
-    assert value(next(it)) == POINTS[0]
+    assert vt(next(it)) == POINTS[0]
     for _ in range(3):
         with pytest.raises(StopIteration):
             next(it)
@@ -311,7 +270,7 @@ def test_iterator_survives_its_list():
     vl = make()
     it = iter(vl)
     del vl
-    assert [value(v) for v in it] == POINTS
+    assert [vt(v) for v in it] == POINTS
 
 
 def test_membership_falls_back_to_iteration_with_tolerance():
@@ -333,7 +292,7 @@ def test_append_many_keeps_order():
     v = Vec3d(1, 1, 1)
     vl.append(vec=v)
     v.x = 5.0
-    assert value(vl[5000]) == (1.0, 1.0, 1.0)
+    assert vt(vl[5000]) == (1.0, 1.0, 1.0)
 
 
 @pytest.mark.parametrize("call, exc, message", [

@@ -8,6 +8,8 @@ from hypothesis import given, settings, strategies as st
 from models import geometry as model
 from models.bits import bits, doubles, finite, same, same_seq
 from orvath import Vec3d, geometry
+from support.helpers import circle, constructor_paths, raises_exactly, raw_circle, vt
+from support.oddities import EqAnswers, EqRaises, Reenter, TruthRaises
 
 Circle = geometry.Circle
 Plane = geometry.Plane
@@ -16,10 +18,6 @@ vectors = st.tuples(doubles, doubles, doubles)
 finite_vectors = st.tuples(finite, finite, finite)
 EPS = 2.0 ** -52
 AREA_OF_2 = 12.566370614359172
-
-
-def vt(v):
-    return (v.x, v.y, v.z)
 
 
 def fields(c):
@@ -31,28 +29,7 @@ def same_circle(c, expected):
     return same_seq(center, expected[0]) and same(radius, expected[1]) and same_seq(normal, expected[2])
 
 
-def raw_circle(center, radius, normal):
-    """A circle holding exactly these fields (the setters store them unchanged)."""
-    c = Circle.none()
-    c.center = Vec3d(*center)
-    c.radius = radius
-    c.normal = Vec3d(*normal)
-    return c
-
-
-def circle(center=(0, 0, 0), radius=5.0, normal=(0, 0, 1)):
-    return Circle(Vec3d(*center), radius, Vec3d(*normal))
-
-
-def call_vector(*a, **k):
-    return Circle(*a, **k)
-
-
-def call_new(*a, **k):
-    return Circle.__new__(Circle, *a, **k)
-
-
-CONSTRUCTORS = pytest.mark.parametrize("make", [call_vector, call_new], ids=["vectorcall", "tp_new"])
+CONSTRUCTORS = constructor_paths(Circle)
 
 
 # --- specified values -------------------------------------------------------------------------
@@ -191,29 +168,12 @@ def test_orderings_are_not_implemented(op):
 
 def test_not_equal_follows_the_full_equality_protocol():
     c = circle()
-
-    class LovesCircles:
-        def __eq__(self, other):
-            return isinstance(other, Circle)
-
-    class Broken:
-        def __eq__(self, other):
-            raise LookupError("no")
-
-    class Truthless:
-        def __bool__(self):
-            raise ArithmeticError("truth")
-
-    class Odd:
-        def __eq__(self, other):
-            return Truthless()
-
-    assert (c != LovesCircles()) is False
-    assert (c == LovesCircles()) is True
+    assert (c != EqAnswers(True)) is False
+    assert (c == EqAnswers(True)) is True
     with pytest.raises(LookupError):
-        c != Broken()
+        c != EqRaises(LookupError("no"))
     with pytest.raises(ArithmeticError):
-        c != Odd()
+        c != EqAnswers(TruthRaises(ArithmeticError("truth")))
 
 
 def test_unhashable():
@@ -344,10 +304,7 @@ C = Circle(Vec3d(0, 0, 0), 1.0, V)
      "Circle.in_same_plane() got multiple values for argument 'other'"),
 ])
 def test_argument_errors(call, exc, message):
-    with pytest.raises(exc) as info:
-        call()
-    assert type(info.value) is exc
-    assert str(info.value) == message
+    raises_exactly(exc, message, call)
 
 
 @pytest.mark.parametrize("call", [lambda: Circle.none(1), lambda: C.get_plane(C), lambda: C.is_degenerate(x=1)])
@@ -394,14 +351,8 @@ def test_setter_errors_change_nothing(name, value, message):
 
 def test_constructor_holds_center_while_converting_radius():
     center = Vec3d(1, 2, 3)
-
-    class Mutator:
-        def __float__(self):
-            center.y = 0.0
-            return 1.0
-
     with pytest.raises(RuntimeError) as info:
-        Circle(center, Mutator(), V)
+        Circle(center, Reenter(lambda: setattr(center, "y", 0.0), 1.0), V)
     assert str(info.value) == "Already borrowed"
     assert vt(center) == (1.0, 2.0, 3.0)
 
@@ -410,13 +361,11 @@ def test_normal_is_read_after_radius():
     # Parameter order: the normal is not yet read while the radius converts.
     normal = Vec3d(0, 0, 1)
 
-    class Turner:
-        def __float__(self):
-            normal.z = 0.0
-            normal.x = 2.0
-            return 1.0
+    def turn():
+        normal.z = 0.0
+        normal.x = 2.0
 
-    c = Circle(Vec3d(0, 0, 0), Turner(), normal)
+    c = Circle(Vec3d(0, 0, 0), Reenter(turn, 1.0), normal)
     assert vt(c.normal) == (1.0, 0.0, 0.0)
 
 

@@ -9,6 +9,8 @@ from hypothesis import assume, given, settings, strategies as st
 from models import geometry as model
 from models.bits import doubles, finite, same_seq
 from orvath import Vec3d, geometry
+from support.helpers import circle, raises_exactly, raw_circle, raw_plane, vt
+from support.oddities import fake_numpy_bool
 
 Circle = geometry.Circle
 Plane = geometry.Plane
@@ -21,29 +23,6 @@ vectors = st.tuples(doubles, doubles, doubles)
 finite_vectors = st.tuples(finite, finite, finite)
 any_vectors = st.one_of(vectors, finite_vectors)
 EPS = 2.0 ** -52
-
-
-def vt(v):
-    return (v.x, v.y, v.z)
-
-
-def raw_plane(normal, distance):
-    p = Plane.xy()
-    p.normal = Vec3d(*normal)
-    p.distance = distance
-    return p
-
-
-def raw_circle(center, radius, normal):
-    c = Circle.none()
-    c.center = Vec3d(*center)
-    c.radius = radius
-    c.normal = Vec3d(*normal)
-    return c
-
-
-def circle(center=(0, 0, 0), radius=5.0, normal=(0, 0, 1)):
-    return Circle(Vec3d(*center), radius, Vec3d(*normal))
 
 
 def circle_fields(c):
@@ -191,19 +170,17 @@ def test_inner_must_be_a_bool(test, inner, message):
 
 @BOTH
 def test_numpy_named_type_without_truth_slot(test):
-    fake = type("bool_", (), {"__module__": "numpy"})
     with pytest.raises(TypeError) as info:
-        test(circle(), Vec3d(1, 0, 0), fake())
+        test(circle(), Vec3d(1, 0, 0), fake_numpy_bool())
     assert str(info.value) == "argument 'inner': object of type 'bool_' does not define a '__bool__' conversion"
 
 
 @BOTH
 def test_numpy_named_type_truth_slot_is_used(test):
-    fake = type("bool", (), {"__module__": "numpy", "__bool__": lambda self: True})
-    assert test(circle(), Vec3d(1, 0, 0), fake()) is True
-    other = type("bool_", (), {"__module__": "notnumpy", "__bool__": lambda self: True})
+    assert test(circle(), Vec3d(1, 0, 0), fake_numpy_bool("bool", lambda self: True)) is True
+    other = fake_numpy_bool("bool_", lambda self: True, module="notnumpy")
     with pytest.raises(TypeError) as info:
-        test(circle(), Vec3d(1, 0, 0), other())
+        test(circle(), Vec3d(1, 0, 0), other)
     assert str(info.value) == "argument 'inner': 'bool_' object is not an instance of 'bool'"
 
 
@@ -219,9 +196,8 @@ def test_arguments_stay_borrowed_while_inner_converts(test, target):
             p.x = 100.0
         return True
 
-    fake = type("bool_", (), {"__module__": "numpy", "__bool__": mutate})
     with pytest.raises(RuntimeError) as info:
-        test(c, p, fake())
+        test(c, p, fake_numpy_bool("bool_", mutate))
     assert str(info.value) == "Already borrowed"
     assert circle_fields(c) == ((0.0, 0.0, 0.0), 5.0, (0.0, 0.0, 1.0))
     assert vt(p) == (1.0, 0.0, 0.0)
@@ -232,9 +208,8 @@ def test_truth_slot_error_passes_unchanged(test):
     def fail(self):
         raise ZeroDivisionError("no truth")
 
-    fake = type("bool_", (), {"__module__": "numpy", "__bool__": fail})
     with pytest.raises(ZeroDivisionError) as info:
-        test(circle(), Vec3d(1, 0, 0), fake())
+        test(circle(), Vec3d(1, 0, 0), fake_numpy_bool("bool_", fail))
     assert str(info.value) == "no truth"
 
 
@@ -351,11 +326,7 @@ def test_circle_circle_keywords_and_fresh_results():
     (((0, 0, 0), 5.0, (0, 0, 1)), ((0, 0, 0), 4.0, (0, 0, 1)), model.CONTAINED),
 ])
 def test_circle_circle_errors(first, second, message):
-    a, b = circle(*first), circle(*second)
-    with pytest.raises(ValueError) as info:
-        circle_circle(a, b)
-    assert type(info.value) is ValueError
-    assert str(info.value) == message
+    raises_exactly(ValueError, message, circle_circle, circle(*first), circle(*second))
 
 
 def test_too_far_is_tested_before_contained():
@@ -508,10 +479,7 @@ C = Circle(Vec3d(0, 0, 0), 1.0, V)
     (lambda: circle_circle(C, C, circle=C), "circle_circle() got an unexpected keyword argument 'circle'"),
 ])
 def test_argument_errors(call, message):
-    with pytest.raises(TypeError) as info:
-        call()
-    assert type(info.value) is TypeError
-    assert str(info.value) == message
+    raises_exactly(TypeError, message, call)
 
 
 def test_same_vector_for_both_line_points():

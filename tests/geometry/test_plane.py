@@ -9,15 +9,13 @@ from models import geometry as model
 from models.bits import bits, doubles, finite, same, same_seq
 from orvath import Vec3d
 from orvath import geometry
+from support.helpers import constructor_paths, raises_exactly, raw_plane, vt
+from support.oddities import FloatSub, Indexy, RaisesOnConvert, Reenter
 
 Plane = geometry.Plane
 
 vectors = st.tuples(doubles, doubles, doubles)
 finite_vectors = st.tuples(finite, finite, finite)
-
-
-def vt(v):
-    return (v.x, v.y, v.z)
 
 
 def fields(p):
@@ -29,24 +27,7 @@ def same_plane(p, expected):
     return same_seq(n, expected[0]) and same(d, expected[1])
 
 
-def raw_plane(normal, distance):
-    """A plane holding exactly these fields (the setters store without normalising)."""
-    p = Plane.xy()
-    p.normal = Vec3d(*normal)
-    p.distance = distance
-    return p
-
-
-# Both ways into the constructor: vectorcall and the tuple/dict tp_new path.
-def call_vector(*a, **k):
-    return Plane(*a, **k)
-
-
-def call_new(*a, **k):
-    return Plane.__new__(Plane, *a, **k)
-
-
-CONSTRUCTORS = pytest.mark.parametrize("make", [call_vector, call_new], ids=["vectorcall", "tp_new"])
+CONSTRUCTORS = constructor_paths(Plane)
 
 
 # --- specified values -------------------------------------------------------------------------
@@ -271,10 +252,7 @@ V = Vec3d(0, 0, 1)
      "Plane.contains_point() got an unexpected keyword argument 'pt'"),
 ])
 def test_argument_errors(call, exc, message):
-    with pytest.raises(exc) as info:
-        call()
-    assert type(info.value) is exc
-    assert str(info.value) == message
+    raises_exactly(exc, message, call)
 
 
 @pytest.mark.parametrize("call", [lambda: Plane.xy(1), lambda: Plane.yz(a=1), lambda: Plane.xz(None)])
@@ -284,28 +262,14 @@ def test_no_argument_static_methods_refuse_arguments(call):
 
 
 def test_argument_error_keeps_cause():
-    class Bad:
-        def __float__(self):
-            try:
-                raise KeyError("inner")
-            except KeyError as e:
-                raise TypeError("bad float") from e
-
     with pytest.raises(TypeError) as info:
-        Plane(V, Bad())
+        Plane(V, RaisesOnConvert(TypeError("bad float"), cause=KeyError("inner")))
     assert str(info.value) == "argument 'distance': bad float"
     assert type(info.value.__cause__) is KeyError
 
 
 def test_float_rule_accepts_int_bool_index_and_subclass():
-    class Idx:
-        def __index__(self):
-            return 3
-
-    class F(float):
-        pass
-
-    assert [Plane(V, d).distance for d in (2, True, Idx(), F(1.5))] == [-2.0, -1.0, -3.0, -1.5]
+    assert [Plane(V, d).distance for d in (2, True, Indexy(3), FloatSub(1.5))] == [-2.0, -1.0, -3.0, -1.5]
 
 
 # --- setters ----------------------------------------------------------------------------------
@@ -350,27 +314,19 @@ def test_setter_converts_before_borrowing():
     p = Plane(Vec3d(0, 0, 1), 5.0)
     seen = []
 
-    class Sneaky:
-        def __float__(self):
-            seen.append(p.distance_to_point(Vec3d(0, 0, 0)))
-            p.distance = 1.0
-            return 2.0
+    def meddle():
+        seen.append(p.distance_to_point(Vec3d(0, 0, 0)))
+        p.distance = 1.0
 
-    p.distance = Sneaky()
+    p.distance = Reenter(meddle, 2.0)
     assert seen == [5.0]
     assert p.distance == 2.0
 
 
 def test_constructor_holds_normal_while_converting_distance():
     n = Vec3d(0, 0, 2)
-
-    class Mutator:
-        def __float__(self):
-            n.x = 7.0
-            return 1.0
-
     with pytest.raises(RuntimeError) as info:
-        Plane(n, Mutator())
+        Plane(n, Reenter(lambda: setattr(n, "x", 7.0), 1.0))
     assert str(info.value) == "Already borrowed"
     assert vt(n) == (0.0, 0.0, 2.0)
 

@@ -1,5 +1,5 @@
 """pytest plugin for the runs against instrumented builds (make test-asan,
-make test-refleak), loaded with `-p refleak.instrumented`.
+make test-refleak), loaded with `-p support.instrumented`.
 
 - Hypothesis keeps no per-example deadline: sanitizers and the debug
   interpreter make every example several times slower, and a deadline there

@@ -2,14 +2,15 @@
 
 The member list is read from the one description of the public surface
 (tools/surface.py), so a member added there is walked by the hardening tests
-(reference leaks, hostile input) without editing them. Beside the list this
-module knows a valid receiver and valid arguments for each member, how to take
-a bit-exact snapshot of an object's value, and how to prove that an object was
-left with no borrow held.
+(reference leaks, hostile input, released borrows) without editing them; the
+comparisons that every class answers through its slot (or object's) without
+declaring them are added here. Beside the list this module knows a valid
+receiver and valid arguments for each member, how to take a bit-exact
+snapshot of an object's value, and how to prove that an object was left with
+no borrow held.
 """
 import operator
 import os
-import struct
 import sys
 from typing import NamedTuple
 
@@ -20,6 +21,8 @@ import surface  # noqa: E402
 
 import orvath  # noqa: E402
 from orvath import geometry  # noqa: E402
+from models.bits import bits  # noqa: E402
+from support.oddities import SeqByIndex  # noqa: E402
 
 Vec3d, VecList, Quat = orvath.Vec3d, orvath.VecList, orvath.Quat
 AngleRadians, AngleDegrees = orvath.AngleRadians, orvath.AngleDegrees
@@ -36,6 +39,7 @@ class Member(NamedTuple):
     name: str
     params: tuple       # ((name, annotation), ...) as tools/surface.py writes them
     settable: bool = True
+    supported: bool = True  # False: an operator the class answers with NotImplemented
 
     @property
     def id(self):
@@ -46,9 +50,15 @@ class Member(NamedTuple):
         return self.kind in ("get", "set", "del", "method", "op")
 
 
+# Comparisons without a record of their own, which are calls like any other:
 # `!=` of the angle classes and of Circle goes through the interpreter's whole
-# equality protocol; it has no record of its own but is a call like any other.
+# equality protocol; the comparison slots of Vec3d, Quat and Circle answer the
+# orderings with NotImplemented; Plane, VecList and the iterator have no slot
+# of their own (object's: identity equality, no ordering).
+_ORDERINGS = ("__lt__", "__le__", "__gt__", "__ge__")
 _DERIVED_NE = ("AngleRadians", "AngleDegrees", "Circle")
+_UNORDERED = ("Vec3d", "Quat", "Circle", "Plane", "VecList", "VecListIterator")
+_IDENTITY_EQ = ("Plane", "VecList", "VecListIterator")
 
 
 def members():
@@ -61,8 +71,13 @@ def members():
                 out.append(Member(owner, "del", e["name"], ()))
             else:
                 out.append(Member(owner, e["kind"], e["name"], tuple(e["params"])))
+        other = (("other", ("cls", owner)),)
         if owner in _DERIVED_NE:
-            out.append(Member(owner, "op", "__ne__", (("other", ("cls", owner)),)))
+            out.append(Member(owner, "op", "__ne__", other))
+        if owner in _IDENTITY_EQ:
+            out.extend(Member(owner, "op", name, other) for name in ("__eq__", "__ne__"))
+        if owner in _UNORDERED:
+            out.extend(Member(owner, "op", name, other, supported=False) for name in _ORDERINGS)
     for f in surface.FUNCTIONS.values():
         out.append(Member("geometry", "function", f["name"], tuple(f["params"])))
     return out
@@ -165,6 +180,7 @@ VALID = {
     "AngleDegrees": lambda: AngleDegrees(12.0),
     "Plane": lambda: Plane.xz(),
     "Circle": lambda: Circle(Vec3d(0.0, 0.0, 0.0), 5.0, Vec3d(0.0, 0.0, 1.0)),
+    "VecListIterator": lambda: iter(VecList([Vec3d(7.0, 8.0, 9.0)])),
 }
 
 # Where the generic value would take a failure path: two different circles
@@ -181,12 +197,8 @@ def valid_args(m):
 # ---------------------------------------------------------------------------
 # Snapshots and borrow probes
 
-def _bits(x):
-    return struct.unpack("<Q", struct.pack("<d", x))[0]
-
-
 def _vec(v):
-    return (_bits(v.x), _bits(v.y), _bits(v.z))
+    return (bits(v.x), bits(v.y), bits(v.z))
 
 
 def snapshot(obj):
@@ -196,21 +208,37 @@ def snapshot(obj):
     if t is Vec3d:
         return _vec(obj)
     if t is Quat:
-        return tuple(_bits(c) for c in (obj.w, obj.i, obj.j, obj.k))
+        return tuple(bits(c) for c in (obj.w, obj.i, obj.j, obj.k))
     if t is AngleRadians or t is AngleDegrees:
-        return (_bits(obj.angle),)
+        return (bits(obj.angle),)
     if t is Plane:
-        return _vec(obj.normal) + (_bits(obj.distance),)
+        return _vec(obj.normal) + (bits(obj.distance),)
     if t is Circle:
-        return _vec(obj.center) + (_bits(obj.radius),) + _vec(obj.normal)
+        return _vec(obj.center) + (bits(obj.radius),) + _vec(obj.normal)
     if t is VecList:
-        return tuple(_bits(c) for row in obj.to_array() for c in row)
+        return tuple(bits(c) for row in obj.to_array() for c in row)
     return None
+
+
+def orvath_objects(value):
+    """The orvath objects in a call's argument: the value itself, the items of
+    a list, a tuple or a test sequence, the values of a keyword dict."""
+    if type(value) in CLASSES.values():
+        yield value
+    elif isinstance(value, (list, tuple)):
+        for item in value:
+            yield from orvath_objects(item)
+    elif isinstance(value, dict):
+        for item in value.values():
+            yield from orvath_objects(item)
+    elif isinstance(value, SeqByIndex):
+        yield from orvath_objects(value.items)
 
 
 def release_check(obj):
     """Takes and drops the object's exclusive borrow through a write that
-    changes nothing; raises RuntimeError if any borrow of it was left held."""
+    changes nothing (an iterator's is taken by __next__, which consumes an
+    element); raises RuntimeError if any borrow of it was left held."""
     t = type(obj)
     if t is Vec3d:
         obj.x = obj.x
@@ -225,13 +253,13 @@ def release_check(obj):
     elif t is VecList:
         obj.extend(VecList.empty())
     elif t is VecListIterator:
-        iter(obj)  # shared only: the exclusive borrow is __next__, which advances
+        next(obj, None)
 
 
 def describe(value):
     """A comparable, bit-exact description of a call's result."""
     if isinstance(value, float):
-        return ("float", _bits(value))
+        return ("float", bits(value))
     if isinstance(value, (list, tuple)):
         return (type(value).__name__, tuple(describe(v) for v in value))
     if type(value) in CLASSES.values():
