@@ -22,9 +22,18 @@ def by_type(kind):
     return [r for r in RECORDS.values() if r["type"] == kind]
 
 
+# Members added to Quat beyond the 154 functions, methods, properties and
+# operators of the original surface; every other record is one of those.
+ADDED = {("Quat", "from_rotation_matrix"), ("Quat", "from_two_vectors"), ("Quat", "inverse"),
+         ("Quat", "slerp"), ("Quat", "then")}
+
+
 def test_counts():
     kinds = collections.Counter(r["type"] for r in RECORDS.values())
-    assert kinds == {"module": 2, "class": 8, "function": 154}
+    assert kinds == {"module": 2, "class": 8, "function": 154 + len(ADDED)}
+    classes = {r["id"]: r["name"] for r in by_type("class")}
+    members = collections.Counter((classes.get(r.get("parent")), r["name"]) for r in by_type("function"))
+    assert all(members[m] == 1 for m in ADDED)
 
 
 def test_exports_are_entry_point_and_records_only():
@@ -32,7 +41,7 @@ def test_exports_are_entry_point_and_records_only():
     names = [line.split()[-1] for line in out.stdout.splitlines() if line.strip()]
     others = [n for n in names if not n.startswith(records_mod.PREFIX)]
     assert others == ["PyInit_orvath"]
-    assert len(names) == 165
+    assert len(names) == 165 + len(ADDED)
 
 
 def test_symbol_suffix_is_unique_id():
@@ -150,3 +159,19 @@ def test_vec_list_constructor_annotation():
     assert seq["value"] == {"type": "attribute", "attr": "Sequence", "value": {
         "type": "attribute", "attr": "abc", "value": {"type": "name", "id": "collections"}}}
     assert seq["slice"] == {"type": "id", "id": class_ids["Vec3d"]}
+
+
+def test_matrix_parameter_annotation():
+    """from_rotation_matrix takes rows as Sequence[Sequence[float]], so the
+    lists that to_rotation_matrix returns type-check as its argument."""
+    class_ids = {r["name"]: r["id"] for r in by_type("class")}
+    rec = next(r for r in by_type("function") if r.get("parent") == class_ids["Quat"]
+               and r["name"] == "from_rotation_matrix")
+    assert rec["decorators"] == [{"type": "name", "id": "staticmethod"}]
+    sequence = {"type": "attribute", "attr": "Sequence", "value": {
+        "type": "attribute", "attr": "abc", "value": {"type": "name", "id": "collections"}}}
+    floats = {"type": "attribute", "value": {"type": "name", "id": "builtins"}, "attr": "float"}
+    (m,) = rec["arguments"]["args"]
+    assert m == {"name": "m", "annotation": {"type": "subscript", "value": sequence, "slice": {
+        "type": "subscript", "value": sequence, "slice": floats}}}
+    assert rec["returns"] == {"type": "id", "id": class_ids["Quat"]}
