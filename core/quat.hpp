@@ -226,35 +226,39 @@ inline Quat from_rotation_matrix(const Mat3& m) noexcept {
     return q;
 }
 
-// Below this value of 1 + cos(angle) the two directions are within about
-// 2e-8 radians of opposite: the cross product is then mostly rounding, and a
-// half turn about a fixed perpendicular axis is the more accurate answer.
-inline constexpr double ANTIPARALLEL_BELOW = EPSILON;
-
 // The shortest-arc rotation taking the direction of a to that of b, in the
-// convention of from_axis_angle() (rotate(q, a) points along b):
-//   ua = normalize(a), ub = normalize(b), w = 1 + dot(ua, ub)
-//   w >= 2^-52: normalize((w, c.x, c.y, c.z)) with c = cross(ub, ua), the
-//               quaternion's own normalize (four divisions by its magnitude)
-//   w <  2^-52: (0, n.x, n.y, n.z), a half turn, with n = normalize(cross(ua, X))
-//               for X = (1, 0, 0), or X = (0, 1, 0) when |ua.x| > 0.9
-// Parallel directions give (1, 0, 0, 0) up to rounding. A zero vector, or one
-// with an infinite or NaN component, gives NaN throughout (0/0 or inf/inf in
-// its normalisation); a finite vector whose squared length overflows
-// normalises to zero, and the result is then the identity.
-inline constexpr double ANTIPARALLEL_AXIS_SWITCH = 0.9;
+// convention of from_axis_angle() (rotate(q, a) points along b). It is built
+// from s, twice the vector halfway between the two directions, whose angle
+// to a is half the turn:
+//   ua = normalize(a), ub = normalize(b), s = ua + ub
+//   dot(s, s) >= 2^-52: v = cross(s, ua), and the result is the quaternion's
+//       normalize() of (dot(ua, s), v.x, v.y, v.z)
+//   dot(s, s) <  2^-52: a half turn (0, u.x, u.y, u.z), u = normalize(cross(ua, X)),
+//       with X = (1, 0, 0), or X = (0, 1, 0) when |ua.x| > 0.9
+// Both parts of the general case are products with s, so they keep their
+// relative accuracy as the directions approach opposite, where 1 + dot(ua, ub)
+// would cancel. What remains is the rounding in s itself, about 2^-52 in each
+// component, which tilts the axis by about 2^-52 / |s| radians; the fixed half
+// turn instead misses b by about |s| radians, the closer answer once
+// |s| < 2^-26, that is dot(s, s) < 2^-52. Equal directions give
+// exactly (1, 0, 0, 0), parallel ones (1, 0, 0, 0) up to rounding. A zero
+// vector, a non-finite component, or a squared length that overflows (which
+// normalises to zeros) gives NaN components; if both vectors normalise to
+// zeros, the half turn's w = 0 stays.
+inline constexpr double ANTIPARALLEL_BELOW = 0x1p-52;
+inline constexpr double HALF_TURN_AXIS_SWITCH = 0.9;
 
 inline Quat from_two_vectors(const Vec3& a, const Vec3& b) noexcept {
     const Vec3 ua = normalize(a);
     const Vec3 ub = normalize(b);
-    const double w = 1.0 + dot(ua, ub);
-    if (w < ANTIPARALLEL_BELOW) {
-        const Vec3 x = std::fabs(ua.x) > ANTIPARALLEL_AXIS_SWITCH ? unit_j() : unit_i();
-        const Vec3 n = normalize(cross(ua, x));
-        return {0.0, n.x, n.y, n.z};
+    const Vec3 s = add(ua, ub);
+    if (dot(s, s) < ANTIPARALLEL_BELOW) {
+        const Vec3 x = std::fabs(ua.x) > HALF_TURN_AXIS_SWITCH ? unit_j() : unit_i();
+        const Vec3 u = normalize(cross(ua, x));
+        return {0.0, u.x, u.y, u.z};
     }
-    const Vec3 c = cross(ub, ua);
-    return normalize(Quat{w, c.x, c.y, c.z});
+    const Vec3 v = cross(s, ua);
+    return normalize(Quat{dot(ua, s), v.x, v.y, v.z});
 }
 
 }  // namespace orvath::core
