@@ -156,7 +156,7 @@ def _bad_value(annotation):
     """One value of a wrong type per parameter kind (an int for a bool: the
     bool rule refuses it)."""
     key = annotation_key(annotation)
-    return {"float": "x", "int": "x", "bool": 1, "seq": "ab"}.get(key)
+    return {"float": "x", "int": "x", "bool": 1, "seq": "ab", "matrix": [[0.0] * 3, [0.0] * 3, [0.0, 0.0, "x"]]}.get(key)
 
 
 COMPARISONS = {"__eq__", "__ne__", "__lt__", "__le__", "__gt__", "__ge__"}
@@ -426,7 +426,52 @@ def _grow_and_rotate():
     return vl.collapse(2)
 
 
+def _rows():
+    return Quat(0.5, 0.5, -0.5, 0.5).to_rotation_matrix()
+
+
+def _matrix_cleared_by_an_element():
+    m = [[float(repr(x)) for x in row] for row in _rows()]
+
+    def clear():
+        for row in m:
+            row.clear()
+        m.clear()
+    m[1][1] = Reenter(clear, 0.5)
+    return Quat.from_rotation_matrix(m)
+
+
+def _slerp_t_writes_q():
+    q = Quat(0.0, 1.0, 0.0, 0.0)
+    return Quat(1.0, 0.0, 0.0, 0.0).slerp(q, Reenter(lambda: setattr(q, "w", 1.0), 0.5))
+
+
+SPECIAL_CASES += [
+    # The matrix argument of Quat.from_rotation_matrix.
+    Case("from_rotation_matrix(tuples)", lambda: Quat.from_rotation_matrix(tuple(map(tuple, _rows()))), None),
+    Case("from_rotation_matrix(sequences)", lambda: Quat.from_rotation_matrix(Seq([Seq(r) for r in _rows()])), None),
+    Case("from_rotation_matrix(2 rows)", lambda: Quat.from_rotation_matrix(_rows()[:2]), ValueError),
+    Case("from_rotation_matrix(row of 4)", lambda: Quat.from_rotation_matrix(_rows()[:2] + [[0.0] * 4]), ValueError),
+    Case("from_rotation_matrix(row not a sequence)", lambda: Quat.from_rotation_matrix([1.0, 2.0, 3.0]), TypeError),
+    Case("from_rotation_matrix(10**400)", lambda: Quat.from_rotation_matrix(_rows()[:2] + [[0, 0, 10**400]]),
+         OverflowError),
+    Case("from_rotation_matrix(raising __float__)",
+         lambda: Quat.from_rotation_matrix(_rows()[:2] + [[0, RaisesOnConvert(), 0]]), Hostile),
+    Case("from_rotation_matrix(lying __len__)", lambda: Quat.from_rotation_matrix(Seq(_rows()[:2], length=3)),
+         IndexError),
+    Case("from_rotation_matrix(raising __len__)",
+         lambda: Quat.from_rotation_matrix(Seq(_rows(), len_error=Hostile("len"))), Hostile),
+    Case("from_rotation_matrix(__len__ too big)", lambda: Quat.from_rotation_matrix(Seq(_rows(), length=2**63)),
+         OverflowError),
+    Case("from_rotation_matrix(element clears the lists)", _matrix_cleared_by_an_element, None),
+    Case("slerp(t writes q)", _slerp_t_writes_q, RuntimeError),
+    Case("from_two_vectors opposite", lambda: Quat.from_two_vectors(o, -1.0 * o), None),
+    Case("from_two_vectors zero", lambda: Quat.from_two_vectors(o, Vec3d(0.0, 0.0, 0.0)), None),
+]
+
 if numpy is not None:
+    SPECIAL_CASES.append(Case("from_rotation_matrix(numpy array)",
+                              lambda: Quat.from_rotation_matrix(numpy.array(_rows())), None))
     SPECIAL_CASES.append(Case("circle_point(numpy.bool_)",
                               lambda: geometry.circle_point(circle(), Vec3d(5.0, 0.0, 0.0), numpy.bool_(True)),
                               None))
