@@ -1055,12 +1055,6 @@ def test_matrix_errors(m, exc_type, message):
     raises_exact(exc_type, message, Quat.from_rotation_matrix, m)
 
 
-def test_matrix_element_error_keeps_its_cause():
-    err = raises_exact(TypeError, "argument 'm': no float today", Quat.from_rotation_matrix,
-                       [EYE[0], [0.0, BadFloat(), 0.0], EYE[2]])
-    assert type(err.__cause__) is KeyError
-
-
 ROTATION = Quat(0.5, 0.5, -0.5, 0.5).to_rotation_matrix()
 TILTED = Quat(0.8, 0.0, 0.6, 0.0).to_rotation_matrix()
 
@@ -1076,7 +1070,7 @@ TILTED = Quat(0.8, 0.0, 0.6, 0.0).to_rotation_matrix()
     lambda r: [[Floaty(x) for x in row] for row in r],
     lambda r: [[Indexy(int(x)) if x == int(x) else x for x in row] for row in r],
 ], ids=["lists", "tuples", "mixed", "numpy", "float32", "strided", "sequences", "__float__", "__index__"])
-@pytest.mark.parametrize("rows", [ROTATION, TILTED, EYE], ids=["rotation", "tilted", "identity"])
+@pytest.mark.parametrize("rows", [ROTATION, TILTED], ids=["rotation", "tilted"])
 def test_matrix_forms(make, rows):
     m = make(rows)
     converted = [[float(x) for x in row] for row in m]

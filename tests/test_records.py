@@ -22,8 +22,9 @@ def by_type(kind):
     return [r for r in RECORDS.values() if r["type"] == kind]
 
 
-# Members added to Quat beyond the 154 functions, methods, properties and
-# operators of the original surface; every other record is one of those.
+# Members added to Quat beyond the original surface of 154 functions,
+# methods, properties and operators: the count is the sum, and each addition
+# has exactly one record.
 ADDED = {("Quat", "from_rotation_matrix"), ("Quat", "from_two_vectors"), ("Quat", "inverse"),
          ("Quat", "slerp"), ("Quat", "then")}
 

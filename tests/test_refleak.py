@@ -470,8 +470,10 @@ SPECIAL_CASES += [
 ]
 
 if numpy is not None:
-    SPECIAL_CASES.append(Case("from_rotation_matrix(numpy array)",
-                              lambda: Quat.from_rotation_matrix(numpy.array(_rows())), None))
+    # Made once: building an array from lists grows the debug interpreter's
+    # reference total by itself.
+    _ARRAY = numpy.array(_rows())
+    SPECIAL_CASES.append(Case("from_rotation_matrix(numpy array)", lambda: Quat.from_rotation_matrix(_ARRAY), None))
     SPECIAL_CASES.append(Case("circle_point(numpy.bool_)",
                               lambda: geometry.circle_point(circle(), Vec3d(5.0, 0.0, 0.0), numpy.bool_(True)),
                               None))
