@@ -29,7 +29,16 @@ env = {
     "plane": geometry.Plane(orvath.Vec3d(0.0, 0.0, 1.0), 5.0),
     "pa": orvath.Vec3d(1.0, 1.0, 1.0), "pb": orvath.Vec3d(2.0, 2.0, 2.0),
     "gn": glm.dvec3(0.0, 0.0, 1.0), "gd": -5.0, "gpa": glm.dvec3(1.0, 1.0, 1.0), "gpb": glm.dvec3(2.0, 2.0, 2.0),
+    "Quat": orvath.Quat,
+    "p": orvath.Quat.from_axis_angle(orvath.Vec3d(0.0, 1.0, 0.0), orvath.AngleRadians(1.25)),
+    "gp": glm.angleAxis(1.25, glm.dvec3(0.0, 1.0, 0.0)),
+    "ua": orvath.Vec3d(0.6, 0.8, 0.0), "ub": orvath.Vec3d(0.0, 0.6, 0.8),
+    "gua": glm.dvec3(0.6, 0.8, 0.0), "gub": glm.dvec3(0.0, 0.6, 0.8),
 }
+# The matrix as each side holds one: orvath's rows as returned by
+# to_rotation_matrix, PyGLM's dmat3 of the same rotation.
+env["m"] = env["q"].to_rotation_matrix()
+env["gm"] = glm.mat3_cast(env["gq"])
 
 CASES = [
     ("Vec3d(1.0, 2.0, 3.0)", "Vec3d(1.0, 2.0, 3.0)", "glm.dvec3(1.0, 2.0, 3.0)"),
@@ -49,6 +58,13 @@ CASES = [
     ("AngleRadians a * 2.0", "a * 2.0", "ga * 2.0"),
     ("geometry.plane_line", "geometry.plane_line(plane, pa, pb)",
      "gpa + (gpb - gpa) * (-(glm.dot(gn, gpa) + gd) / glm.dot(gn, gpb - gpa))"),
+    # PyGLM's product applies its right operand first, so "p, then q" is gq * gp;
+    # its rotation between two unit vectors is the dquat(u, v) constructor.
+    ("p.then(q)", "p.then(q)", "gq * gp"),
+    ("q.inverse()", "q.inverse()", "glm.inverse(gq)"),
+    ("p.slerp(q, 0.25)", "p.slerp(q, 0.25)", "glm.slerp(gp, gq, 0.25)"),
+    ("Quat.from_rotation_matrix", "Quat.from_rotation_matrix(m)", "glm.quat_cast(gm)"),
+    ("Quat.from_two_vectors", "Quat.from_two_vectors(ua, ub)", "glm.dquat(gua, gub)"),
 ]
 
 

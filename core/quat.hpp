@@ -116,4 +116,150 @@ inline constexpr Vec3 rotate(const Quat& q, const Vec3& v) noexcept {
     };
 }
 
+// ---------------------------------------------------------------------------
+// Composition, inversion, interpolation and construction from a matrix or two
+// directions. Each is defined through rotate(): then(p, q) turns a vector by p
+// and then by q, inverse(q) undoes q, and from_two_vectors() builds in the
+// convention of from_axis_angle().
+
+// rotate(hamilton(p, q), v) is rotate(q, rotate(p, v)) up to rounding, since
+// conj(p q) v (p q) = conj(q) (conj(p) v p) q. So "p first, then q" is the
+// plain product in this order.
+inline constexpr Quat then(const Quat& p, const Quat& q) noexcept { return hamilton(p, q); }
+
+// The conjugate divided component by component by the squared magnitude
+// n = ((w*w + i*i) + j*j) + k*k: four divisions, no reciprocal. A zero
+// quaternion gives NaN throughout; one whose squared magnitude overflows gives
+// zeros.
+inline constexpr Quat inverse(const Quat& q) noexcept {
+    const double n = ((q.w * q.w + q.i * q.i) + q.j * q.j) + q.k * q.k;
+    return {q.w / n, -q.i / n, -q.j / n, -q.k / n};
+}
+
+// Above this dot product the two rotations are so close that acos and the
+// quotient of two tiny sines lose most of their digits; slerp then blends
+// linearly and normalises.
+inline constexpr double SLERP_LINEAR_ABOVE = 1.0 - 0x1p-26;
+
+// Spherical linear interpolation along the shorter arc:
+//   d = ((p.w*q.w + p.i*q.i) + p.j*q.j) + p.k*q.k
+//   d < 0: q and d are negated (exact sign flips)
+//   d > 1 - 2^-26: a = 1 - t, b = t, and the blend below is normalised
+//   otherwise:     th = acos(d), s = sin(th), a = sin((1 - t)*th) / s,
+//                  b = sin(t*th) / s, and the blend is the result as it is
+//   blend: (p.w*a + q.w*b, p.i*a + q.i*b, p.j*a + q.j*b, p.k*a + q.k*b)
+// -0.0 is not below zero, so a dot product of -0.0 keeps q. A NaN dot product
+// fails both tests and gives NaN through acos; a product above 1 (non-unit
+// input) takes the linear branch. Neither input is normalised.
+inline Quat slerp(const Quat& p, const Quat& q_in, double t) noexcept {
+    Quat q = q_in;
+    double d = ((p.w * q.w + p.i * q.i) + p.j * q.j) + p.k * q.k;
+    if (d < 0.0) {
+        q = {-q.w, -q.i, -q.j, -q.k};
+        d = -d;
+    }
+    const bool linear = d > SLERP_LINEAR_ABOVE;
+    double a, b;
+    if (linear) {
+        a = 1.0 - t;
+        b = t;
+    } else {
+        const double th = std::acos(d);
+        const double s = std::sin(th);
+        a = std::sin((1.0 - t) * th) / s;
+        b = std::sin(t * th) / s;
+    }
+    const Quat r{p.w * a + q.w * b, p.i * a + q.i * b, p.j * a + q.j * b, p.k * a + q.k * b};
+    return linear ? normalize(r) : r;
+}
+
+// The inverse of to_rotation_matrix(): the textbook quaternion of m, so that
+// rotate() of the result multiplies by the transpose of m. The branch is the
+// largest of the trace T = (m00 + m11) + m22 and the diagonal entries, compared
+// in that order with a strict greater-than (ties and NaN keep the earlier
+// one), and names the component recovered from a square root:
+//   T:   r = sqrt(1 + T),                   w = 0.5*r, D = r + r,
+//        i = (m21 - m12)/D, j = (m02 - m20)/D, k = (m10 - m01)/D
+//   m00: r = sqrt(((1 + m00) - m11) - m22), i = 0.5*r, D = r + r,
+//        w = (m21 - m12)/D, j = (m01 + m10)/D, k = (m02 + m20)/D
+//   m11: r = sqrt(((1 - m00) + m11) - m22), j = 0.5*r, D = r + r,
+//        w = (m02 - m20)/D, i = (m01 + m10)/D, k = (m12 + m21)/D
+//   m22: r = sqrt(((1 - m00) - m11) + m22), k = 0.5*r, D = r + r,
+//        w = (m10 - m01)/D, i = (m02 + m20)/D, j = (m12 + m21)/D
+// Then, if w < 0, all four components flip sign, so w >= 0 (a -0.0 stays).
+// The matrix is not checked for orthogonality; anything else gives whatever
+// the formulas give (a zero matrix gives (0.5, 0, 0, 0)).
+inline Quat from_rotation_matrix(const Mat3& m) noexcept {
+    const double trace = (m[0][0] + m[1][1]) + m[2][2];
+    int branch = 0;
+    double best = trace;
+    for (int c = 0; c < 3; ++c) {
+        if (m[c][c] > best) {
+            best = m[c][c];
+            branch = c + 1;
+        }
+    }
+    Quat q;
+    double r, d;
+    switch (branch) {
+        case 0:
+            r = std::sqrt(1.0 + trace);
+            d = r + r;
+            q = {0.5 * r, (m[2][1] - m[1][2]) / d, (m[0][2] - m[2][0]) / d, (m[1][0] - m[0][1]) / d};
+            break;
+        case 1:
+            r = std::sqrt(((1.0 + m[0][0]) - m[1][1]) - m[2][2]);
+            d = r + r;
+            q = {(m[2][1] - m[1][2]) / d, 0.5 * r, (m[0][1] + m[1][0]) / d, (m[0][2] + m[2][0]) / d};
+            break;
+        case 2:
+            r = std::sqrt(((1.0 - m[0][0]) + m[1][1]) - m[2][2]);
+            d = r + r;
+            q = {(m[0][2] - m[2][0]) / d, (m[0][1] + m[1][0]) / d, 0.5 * r, (m[1][2] + m[2][1]) / d};
+            break;
+        default:
+            r = std::sqrt(((1.0 - m[0][0]) - m[1][1]) + m[2][2]);
+            d = r + r;
+            q = {(m[1][0] - m[0][1]) / d, (m[0][2] + m[2][0]) / d, (m[1][2] + m[2][1]) / d, 0.5 * r};
+            break;
+    }
+    if (q.w < 0.0) q = {-q.w, -q.i, -q.j, -q.k};
+    return q;
+}
+
+// The shortest-arc rotation taking the direction of a to that of b, in the
+// convention of from_axis_angle() (rotate(q, a) points along b). It is built
+// from s, twice the vector halfway between the two directions, whose angle
+// to a is half the turn:
+//   ua = normalize(a), ub = normalize(b), s = ua + ub
+//   dot(s, s) >= 2^-52: v = cross(s, ua), and the result is the quaternion's
+//       normalize() of (dot(ua, s), v.x, v.y, v.z)
+//   dot(s, s) <  2^-52: a half turn (0, u.x, u.y, u.z), u = normalize(cross(ua, X)),
+//       with X = (1, 0, 0), or X = (0, 1, 0) when |ua.x| > 0.9
+// Both parts of the general case are products with s, so they keep their
+// relative accuracy as the directions approach opposite, where 1 + dot(ua, ub)
+// would cancel. What remains is the rounding in s itself, about 2^-52 in each
+// component, which tilts the axis by about 2^-52 / |s| radians; the fixed half
+// turn instead misses b by about |s| radians, the closer answer once
+// |s| < 2^-26, that is dot(s, s) < 2^-52. Equal directions give
+// exactly (1, 0, 0, 0), parallel ones (1, 0, 0, 0) up to rounding. A zero
+// vector, a non-finite component, or a squared length that overflows (which
+// normalises to zeros) gives NaN components; if both vectors normalise to
+// zeros, the half turn's w = 0 stays.
+inline constexpr double ANTIPARALLEL_BELOW = 0x1p-52;
+inline constexpr double HALF_TURN_AXIS_SWITCH = 0.9;
+
+inline Quat from_two_vectors(const Vec3& a, const Vec3& b) noexcept {
+    const Vec3 ua = normalize(a);
+    const Vec3 ub = normalize(b);
+    const Vec3 s = add(ua, ub);
+    if (dot(s, s) < ANTIPARALLEL_BELOW) {
+        const Vec3 x = std::fabs(ua.x) > HALF_TURN_AXIS_SWITCH ? unit_j() : unit_i();
+        const Vec3 u = normalize(cross(ua, x));
+        return {0.0, u.x, u.y, u.z};
+    }
+    const Vec3 v = cross(s, ua);
+    return normalize(Quat{dot(ua, s), v.x, v.y, v.z});
+}
+
 }  // namespace orvath::core

@@ -310,8 +310,41 @@ class Quat:
         AngleRadians (an AngleDegrees or a plain number is refused).
         """
     @staticmethod
+    def from_rotation_matrix(m: collections.abc.Sequence[collections.abc.Sequence[builtins.float]]) -> Quat:
+        """The inverse of `to_rotation_matrix`: for a unit quaternion q, `Quat.from_rotation_matrix(
+        q.to_rotation_matrix())` is q or -q up to rounding, and the result always has w >= 0. So
+        `rotate` of the result multiplies by the transpose of `m`: pass the matrix that
+        `to_rotation_matrix` gives, not a matrix that rotates column vectors the way `rotate`
+        does. The branch is the largest of the trace T = (m00 + m11) + m22 and m00, m11, m22
+        (strictly greater wins, ties keep the earlier); for T: r = sqrt(1 + T), w = 0.5*r, D = r
+        + r, i = (m21 - m12)/D, j = (m02 - m20)/D, k = (m10 - m01)/D, and correspondingly for the
+        diagonal branches; then all signs flip if w < 0.
+
+        `m` is any three rows of three numbers (lists, tuples, a (3, 3) numpy array), each
+        converted as `float()` does; it is not checked for orthogonality. Another shape raises
+        ValueError("expected a 3x3 matrix (three rows of three numbers), got 2 rows") or ("...,
+        row 1 has 4 items"); a non-sequence or a non-number raises TypeError naming `m`.
+        """
+    @staticmethod
+    def from_two_vectors(a: Vec3d, b: Vec3d) -> Quat:
+        """The shortest-arc rotation taking the direction of `a` to that of `b`, in the convention
+        of `from_axis_angle`: `Quat.from_two_vectors(a, b).rotate(a)` points along `b`. With ua,
+        ub the normalised vectors and s = ua + ub, it is the normalised quaternion (dot(ua, s),
+        cross(s, ua)). Parallel vectors give the identity. Opposite directions (dot(s, s) <
+        2**-52) give the half turn (0, normalize(cross(ua, x))) with x = Vec3d(1, 0, 0), or
+        Vec3d(0, 1, 0) when |ua.x| > 0.9. A zero or non-finite vector gives NaN components.
+        Raises TypeError naming `a` or `b` if it is not a Vec3d ("argument 'a': 'int' object is
+        not an instance of 'Vec3d'").
+        """
+    @staticmethod
     def identity() -> Quat:
         """The identity quaternion (1, 0, 0, 0), which rotates by nothing."""
+    def inverse(self, /) -> Quat:
+        """The rotation that undoes this one, for any non-zero quaternion: `q.then(q.inverse())`
+        returns every vector to itself up to rounding. It is the conjugate divided component by
+        component by n = ((w*w + i*i) + j*j) + k*k, four divisions and no reciprocal. The zero
+        quaternion gives four NaN; one whose n overflows gives zeros.
+        """
     def is_unit(self, /) -> builtins.bool:
         """True when |magnitude() - 1| < 2**-52, strict and absolute; NaN gives False."""
     def magnitude(self, /) -> builtins.float:
@@ -327,6 +360,23 @@ class Quat:
         finite vector exactly, except that -0.0 components come back as 0.0. Raises TypeError
         naming `v` if it is not a Vec3d ("argument 'v': 'int' object is not an instance of
         'Vec3d'").
+        """
+    def slerp(self, /, q: Quat, t: builtins.float) -> Quat:
+        """Spherical linear interpolation from self (`t` = 0) to `q` (`t` = 1) along the shorter
+        arc, at constant angular speed for unit inputs; `t` outside [0, 1] extrapolates. With d =
+        ((w1*w2 + i1*i2) + j1*j2) + k1*k2: if d < 0, `q` and d are negated (so `t` = 1 gives
+        `-q`, the same rotation); if d > 1 - 2**-26 the result is p*(1 - t) + q*t, normalised;
+        otherwise, with th = acos(d), it is p*a + q*b with a = sin((1 - t)*th) / sin(th) and b =
+        sin(t*th) / sin(th), computed per component as p*a + q*b and not normalised. Neither
+        input is normalised; NaN flows through. `t` is converted as `float()` does. Raises
+        TypeError naming `q` or `t`.
+        """
+    def then(self, /, q: Quat) -> Quat:
+        """The rotation "self first, then `q`": `p.then(q).rotate(v)` equals `q.rotate(p.rotate(v))`
+        up to rounding. It is the Hamilton product of self and `q` in that order (w = ((w1*w2 -
+        x1*x2) - y1*y2) - z1*z2 and so on), nothing normalised, so the magnitudes multiply. There
+        is deliberately no `*`: in the textbook convention `p * q` means "q first". Raises
+        TypeError naming `q` if it is not a Quat.
         """
     def to_axis_angle(self, /) -> builtins.tuple[Vec3d, AngleRadians]:
         """(axis, angle) read under the textbook convention (vector part +sin(angle/2) * axis):

@@ -28,6 +28,109 @@ PyObject* quat_float_triple(double a, double b, double c) noexcept {
     return PyTuple_Pack(3, x.get(), y.get(), z.get());
 }
 
+// A 3x3 matrix argument is any sequence of three sequences of three numbers
+// (lists, tuples, a numpy array). The whole shape is checked before any
+// element is converted, and each row and element is held by its own
+// reference while it is used: __len__, __getitem__ and an element's
+// __float__ may run Python code that changes the sequences, which can then
+// change what is read but never free it. The message names the shape found.
+#define QUAT_MATRIX_SHAPE "expected a 3x3 matrix (three rows of three numbers), "
+
+bool quat_matrix_len(PyObject* seq, Py_ssize_t row, const char* arg) noexcept {
+    const Py_ssize_t n = PySequence_Size(seq);
+    if (n < 0) return err::argument(arg);
+    if (n == 3) return true;
+    if (row < 0)
+        PyErr_Format(PyExc_ValueError, QUAT_MATRIX_SHAPE "got %zd %s", n, n == 1 ? "row" : "rows");
+    else
+        PyErr_Format(PyExc_ValueError, QUAT_MATRIX_SHAPE "row %zd has %zd %s", row, n, n == 1 ? "item" : "items");
+    return false;
+}
+
+// A row that is no sequence is a wrong type, reported like the class-argument
+// rule's mismatch with the row's position in front.
+bool quat_matrix_row_type(PyObject* row, Py_ssize_t r, const char* arg) noexcept {
+    if (PySequence_Check(row)) return true;
+    if (row == Py_None) {
+        PyErr_Format(PyExc_TypeError, "argument '%s': row %zd: 'None' is not an instance of 'Sequence'", arg, r);
+        return false;
+    }
+    Ref name = Ref::steal(PyType_GetQualName(Py_TYPE(row)));
+    if (!name) return false;
+    PyErr_Format(PyExc_TypeError, "argument '%s': row %zd: '%U' object is not an instance of 'Sequence'", arg, r,
+                 name.get());
+    return false;
+}
+
+// The common case, a list or tuple of three lists or tuples of exact floats
+// (such as the rows that to_rotation_matrix returns), read without running
+// any Python code. False, with no error set, sends everything else down the
+// general path, which reads the matrix again from the start and words any
+// failure. Lists are read inside their critical sections, so a free-threaded
+// writer cannot resize one under the read; a row is kept by a reference of
+// its own while it is read, and its floats by the row.
+bool quat_exact_floats(PyObject* const* items, double* out) noexcept {
+    for (int c = 0; c < 3; ++c) {
+        if (!PyFloat_CheckExact(items[c])) return false;
+        out[c] = PyFloat_AS_DOUBLE(items[c]);
+    }
+    return true;
+}
+
+bool quat_exact_row(PyObject* row, double* out) noexcept {
+    bool ok = false;
+    if (PyTuple_CheckExact(row)) {
+        ok = PyTuple_GET_SIZE(row) == 3 && quat_exact_floats(&PyTuple_GET_ITEM(row, 0), out);
+    } else if (PyList_CheckExact(row)) {
+        Py_BEGIN_CRITICAL_SECTION(row);
+        ok = PyList_GET_SIZE(row) == 3 && quat_exact_floats(&PyList_GET_ITEM(row, 0), out);
+        Py_END_CRITICAL_SECTION();
+    }
+    return ok;
+}
+
+bool quat_matrix_exact(PyObject* m, core::Mat3& out) noexcept {
+    Ref rows[3];
+    bool ok = false;
+    if (PyTuple_CheckExact(m)) {
+        ok = PyTuple_GET_SIZE(m) == 3;
+        for (Py_ssize_t r = 0; ok && r < 3; ++r) rows[r] = Ref::borrow(PyTuple_GET_ITEM(m, r));
+    } else if (PyList_CheckExact(m)) {
+        Py_BEGIN_CRITICAL_SECTION(m);
+        ok = PyList_GET_SIZE(m) == 3;
+        for (Py_ssize_t r = 0; ok && r < 3; ++r) rows[r] = Ref::borrow(PyList_GET_ITEM(m, r));
+        Py_END_CRITICAL_SECTION();
+    }
+    return ok && quat_exact_row(rows[0].get(), out[0].data()) && quat_exact_row(rows[1].get(), out[1].data()) &&
+           quat_exact_row(rows[2].get(), out[2].data());
+}
+
+bool quat_matrix(PyObject* m, const char* arg, core::Mat3& out) noexcept {
+    if (quat_matrix_exact(m, out)) return true;
+    if (!PySequence_Check(m)) return err::type_mismatch(m, "Sequence", arg);
+    if (!quat_matrix_len(m, -1, arg)) return false;
+    Ref rows[3];
+    for (Py_ssize_t r = 0; r < 3; ++r) {
+        rows[r] = Ref::steal(PySequence_GetItem(m, r));
+        if (!rows[r]) return err::argument(arg);
+    }
+    Ref items[3][3];
+    for (Py_ssize_t r = 0; r < 3; ++r) {
+        PyObject* row = rows[r].get();
+        if (!quat_matrix_row_type(row, r, arg) || !quat_matrix_len(row, r, arg)) return false;
+        for (Py_ssize_t c = 0; c < 3; ++c) {
+            items[r][c] = Ref::steal(PySequence_GetItem(row, c));
+            if (!items[r][c]) return err::argument(arg);
+        }
+    }
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            if (!arg_double(items[r][c].get(), arg, out[r][c])) return false;
+    return true;
+}
+
+#undef QUAT_MATRIX_SHAPE
+
 // ---------------------------------------------------------------------------
 // Lifecycle
 
@@ -59,6 +162,26 @@ PyObject* quat_from_axis_angle(PyObject*, PyObject* const* args, Py_ssize_t narg
         double angle;
         if (!arg_vec3(a[0], sig.name(0), axis) || !arg_angle_radians(a[1], sig.name(1), angle)) return nullptr;
         return new_quat(core::from_axis_angle(axis, angle));
+    });
+}
+
+PyObject* quat_from_rotation_matrix(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                    PyObject* kwnames) noexcept {
+    const Signature& sig = surface::quat_from_rotation_matrix;
+    return call_with(sig, args, nargs, kwnames, [&](PyObject* const* a) -> PyObject* {
+        core::Mat3 m;
+        if (!quat_matrix(a[0], sig.name(0), m)) return nullptr;
+        return new_quat(core::from_rotation_matrix(m));
+    });
+}
+
+PyObject* quat_from_two_vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                PyObject* kwnames) noexcept {
+    const Signature& sig = surface::quat_from_two_vectors;
+    return call_with(sig, args, nargs, kwnames, [&](PyObject* const* a) -> PyObject* {
+        core::Vec3 from, to;
+        if (!arg_vec3(a[0], sig.name(0), from) || !arg_vec3(a[1], sig.name(1), to)) return nullptr;
+        return new_quat(core::from_two_vectors(from, to));
     });
 }
 
@@ -126,6 +249,35 @@ PyObject* quat_to_vec3d(PyObject* self, PyObject*) noexcept {
     });
 }
 
+PyObject* quat_then(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    const Signature& sig = surface::quat_then;
+    return read_with<QuatObject>(self, sig, args, nargs, kwnames,
+                                 [&](const core::Quat& p, PyObject* const* a) -> PyObject* {
+                                     core::Quat q;
+                                     if (!arg_quat(a[0], sig.name(0), q)) return nullptr;
+                                     return new_quat(core::then(p, q));
+                                 });
+}
+
+PyObject* quat_inverse(PyObject* self, PyObject*) noexcept {
+    return quat_read(self, [](const core::Quat& q) { return new_quat(core::inverse(q)); });
+}
+
+// `q` stays borrowed while `t` converts, so a __float__ of t cannot change
+// either quaternion between their reading and the computation.
+PyObject* quat_slerp(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    const Signature& sig = surface::quat_slerp;
+    return read_with<QuatObject>(self, sig, args, nargs, kwnames,
+                                 [&](const core::Quat& p, PyObject* const* a) -> PyObject* {
+                                     HeldArg<QuatObject> q;
+                                     double t;
+                                     if (!q.read(a[0], quat_type(), sig.name(0)) ||
+                                         !arg_double(a[1], sig.name(1), t))
+                                         return nullptr;
+                                     return new_quat(core::slerp(p, q.value, t));
+                                 });
+}
+
 // ---------------------------------------------------------------------------
 // Slots
 
@@ -186,6 +338,13 @@ PyMethodDef quat_methods[] = {
     {"to_axis_angle", quat_to_axis_angle, METH_NOARGS, surface::quat_to_axis_angle_doc},
     {"to_rotation_matrix", quat_to_rotation_matrix, METH_NOARGS, surface::quat_to_rotation_matrix_doc},
     {"to_vec3d", quat_to_vec3d, METH_NOARGS, surface::quat_to_vec3d_doc},
+    {"from_rotation_matrix", method_cast<quat_from_rotation_matrix>(),
+     METH_STATIC | METH_FASTCALL | METH_KEYWORDS, surface::quat_from_rotation_matrix_doc},
+    {"from_two_vectors", method_cast<quat_from_two_vectors>(),
+     METH_STATIC | METH_FASTCALL | METH_KEYWORDS, surface::quat_from_two_vectors_doc},
+    {"inverse", quat_inverse, METH_NOARGS, surface::quat_inverse_doc},
+    {"slerp", method_cast<quat_slerp>(), METH_FASTCALL | METH_KEYWORDS, surface::quat_slerp_doc},
+    {"then", method_cast<quat_then>(), METH_FASTCALL | METH_KEYWORDS, surface::quat_then_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -2,6 +2,7 @@
 borrows and reference counts, checked against the model in models/quat.py."""
 import contextlib
 import ctypes
+import gc
 import math
 import sys
 import tracemalloc
@@ -725,3 +726,416 @@ def test_class_surface():
     assert Quat.rotate.__text_signature__ == "($self, v)"
     assert Quat.to_rotation_matrix.__text_signature__ == "($self)"
     assert orvath.Quat is Quat
+
+
+# ---------------------------------------------------------------------------
+# then, inverse, slerp, from_rotation_matrix, from_two_vectors: bit for bit
+# against the model, then the rotations they stand for (10,000 seeded cases
+# each), then argument handling.
+
+unit_quats = st.tuples(*[st.floats(-1.0, 1.0)] * 4).filter(lambda t: model.magnitude(t) > 1e-3).map(
+    model.normalize)
+
+
+def nudged(p, e, sign):
+    """A unit quaternion within |e| of p, or of -p."""
+    return tuple(sign * c for c in model.normalize(tuple(a + b for a, b in zip(p, e))))
+
+
+# Random pairs, unit pairs, and pairs close enough (on either side) to cross
+# the threshold of the linear blend, which lies near |e| = 1.7e-4.
+slerp_pairs = st.one_of(
+    st.tuples(quats, quats),
+    st.tuples(unit_quats, unit_quats),
+    st.builds(lambda p, e, sign: (p, nudged(p, e, sign)), unit_quats,
+              st.tuples(*[st.floats(-3e-4, 3e-4)] * 4), st.sampled_from([1.0, -1.0])),
+)
+slerp_ts = st.one_of(doubles, st.floats(-1.0, 2.0), st.sampled_from([0.0, -0.0, 0.5, 1.0]))
+matrices = st.one_of(
+    st.tuples(*[st.tuples(doubles, doubles, doubles)] * 3),
+    unit_quats.map(model.to_rotation_matrix),
+    st.tuples(*[st.tuples(*[st.sampled_from([0.0, -0.0, 1.0, -1.0, 0.5])] * 3)] * 3),
+)
+# Directions in general position, parallel and (nearly) opposite, including
+# the x-dominant ones that switch the half turn's axis.
+directions = st.one_of(st.tuples(finite, finite, finite),
+                       st.tuples(finite, st.floats(-0.5, 0.5), st.floats(-0.5, 0.5)).filter(lambda a: abs(a[0]) > 1))
+
+
+def opposite(a, s, e):
+    """-s times a, tilted by about |e| radians."""
+    m = max(map(abs, a))
+    return tuple(-s * (c + m * d) for c, d in zip(a, e))
+
+
+two_vectors = st.one_of(
+    st.tuples(vecs, vecs),
+    st.builds(lambda a, s: (a, tuple(s * c for c in a)), directions, st.floats(-1e3, 1e3)),
+    st.builds(lambda a, s, e: (a, opposite(a, s, e)), directions, st.floats(1e-3, 1e3),
+              st.tuples(*[st.floats(-3e-8, 3e-8)] * 3)),
+)
+
+
+@settings(max_examples=300)
+@given(quats, quats)
+def test_then_and_inverse_match_model(p, q):
+    a, b = Quat(*p), Quat(*q)
+    assert same_seq(value(a.then(b)), model.then(p, q))
+    assert same_seq(value(a.inverse()), model.inverse(p))
+    assert same_seq(value(a), p) and same_seq(value(b), q)
+
+
+@settings(max_examples=500)
+@given(slerp_pairs, slerp_ts)
+def test_slerp_matches_model(pq, t):
+    p, q = pq
+    assert same_seq(value(Quat(*p).slerp(Quat(*q), t)), model.slerp(p, q, t))
+
+
+@settings(max_examples=500)
+@given(matrices)
+def test_from_rotation_matrix_matches_model(m):
+    assert same_seq(value(Quat.from_rotation_matrix(m)), model.from_rotation_matrix(m))
+
+
+@settings(max_examples=500)
+@given(two_vectors)
+def test_from_two_vectors_matches_model(ab):
+    a, b = ab
+    assert same_seq(value(Quat.from_two_vectors(Vec3d(*a), Vec3d(*b))), model.from_two_vectors(a, b))
+
+
+@pytest.mark.parametrize("w, linear", [(1.0 - 2.0 ** -26, False), (math.nextafter(1.0 - 2.0 ** -26, 2.0), True)])
+def test_slerp_blends_linearly_only_above_the_threshold(w, linear):
+    # The dot product with the identity is w itself. At t = 1 the spherical
+    # formula returns q as it is and the linear blend returns q normalised.
+    q = (w, 1.0, 0.0, 0.0)
+    r = value(Quat.identity().slerp(Quat(*q), 1.0))
+    assert same_seq(r, model.normalize(q) if linear else q)
+
+
+RNG_CASES = 10_000
+
+
+def rng(seed):
+    return np.random.default_rng(seed)
+
+
+def unit_rows(g, n):
+    x = g.standard_normal((n, 4))
+    return x / np.linalg.norm(x, axis=1, keepdims=True)
+
+
+def quat_angle(a, b):
+    """The angle between two unit 4-vectors, accurate for tiny angles too."""
+    a, b = np.asarray(a), np.asarray(b)
+    return 2.0 * math.atan2(np.linalg.norm(a - b), np.linalg.norm(a + b))
+
+
+def test_then_is_p_first_then_q():
+    g = rng(1)
+    ps, qs = g.standard_normal((RNG_CASES, 4)), g.standard_normal((RNG_CASES, 4))
+    vs = g.uniform(-10, 10, (RNG_CASES, 3))
+    for p, q, v in zip(ps, qs, vs):
+        p, q, v = Quat(*p), Quat(*q), Vec3d(*v)
+        got = np.array(vt(p.then(q).rotate(v)))
+        want = np.array(vt(q.rotate(p.rotate(v))))
+        scale = p.magnitude() ** 2 * q.magnitude() ** 2 * v.magnitude()
+        assert np.abs(got - want).max() <= 8 * EPS * scale
+
+
+def test_inverse_rotates_back():
+    g = rng(2)
+    qs = g.standard_normal((RNG_CASES, 4)) * 10.0 ** g.uniform(-3, 3, (RNG_CASES, 1))
+    vs = g.uniform(-10, 10, (RNG_CASES, 3))
+    for q, v in zip(qs, vs):
+        q = Quat(*q)
+        back = np.array(vt(q.then(q.inverse()).rotate(Vec3d(*v))))
+        assert np.abs(back - v).max() <= 8 * EPS * np.linalg.norm(v)
+
+
+def test_slerp_endpoints_and_constant_angular_speed():
+    g = rng(3)
+    ps = unit_rows(g, RNG_CASES)
+    qs = unit_rows(g, RNG_CASES)
+    # A quarter of the pairs lie close together, down to the linear blend.
+    near = g.random(RNG_CASES) < 0.25
+    qs[near] = ps[near] + g.standard_normal((near.sum(), 4)) * 10.0 ** g.uniform(-9, -2, (near.sum(), 1))
+    qs[near] /= np.linalg.norm(qs[near], axis=1, keepdims=True)
+    qs *= np.where(g.random(RNG_CASES) < 0.5, -1.0, 1.0)[:, None]
+    ts = g.uniform(0, 1, RNG_CASES)
+    for p, q, t in zip(ps, qs, ts):
+        target = q if np.dot(p, q) >= 0.0 else -q  # the shorter arc
+        theta = quat_angle(p, target)
+        qp, qq = Quat(*p), Quat(*q)
+        assert np.abs(np.array(value(qp.slerp(qq, 0.0))) - p).max() <= 4 * EPS
+        assert np.abs(np.array(value(qp.slerp(qq, 1.0))) - target).max() <= 4 * EPS
+        r = np.array(value(qp.slerp(qq, t)))
+        assert abs(np.linalg.norm(r) - 1.0) <= 4 * EPS
+        assert abs(quat_angle(p, r) - t * theta) <= 1e-12
+        assert abs(quat_angle(r, target) - (1.0 - t) * theta) <= 1e-12
+
+
+def test_matrix_round_trip():
+    g = rng(4)
+    for q in unit_rows(g, RNG_CASES):
+        got = value(Quat.from_rotation_matrix(Quat(*q).to_rotation_matrix()))
+        assert got[0] >= 0.0
+        want = q if q[0] >= 0.0 else -q
+        assert np.abs(np.array(got) - want).max() <= 4 * EPS
+
+
+def test_two_vectors_take_the_shortest_arc():
+    g = rng(5)
+    a_s = g.standard_normal((RNG_CASES, 3)) * 10.0 ** g.uniform(-3, 3, (RNG_CASES, 1))
+    b_s = g.standard_normal((RNG_CASES, 3)) * 10.0 ** g.uniform(-3, 3, (RNG_CASES, 1))
+    kind = g.integers(0, 4, RNG_CASES)  # 0, 1: general, 2: parallel, 3: opposite
+    b_s[kind == 2] = a_s[kind == 2] * g.uniform(1e-3, 1e3, ((kind == 2).sum(), 1))
+    b_s[kind == 3] = a_s[kind == 3] * -g.uniform(1e-3, 1e3, ((kind == 3).sum(), 1))
+    for a, b, k in zip(a_s, b_s, kind):
+        q = Quat.from_two_vectors(Vec3d(*a), Vec3d(*b))
+        w, axis = q.w, np.array(q.to_vec3d())
+        ua, ub = a / np.linalg.norm(a), b / np.linalg.norm(b)
+        assert abs(q.magnitude() - 1.0) <= 4 * EPS
+        assert w >= 0.0
+        # The axis is perpendicular to both directions: the rotation stays in
+        # their plane, and w >= 0 makes it the arc of at most a half turn.
+        assert abs(np.dot(axis, ua)) <= 4 * EPS and abs(np.dot(axis, ub)) <= 4 * EPS
+        assert np.abs(np.array(vt(q.rotate(Vec3d(*ua)))) - ub).max() <= 64 * EPS
+        if k == 2:
+            assert q == Quat.identity()
+        if k == 3:
+            assert w == 0.0
+
+
+# ---------------------------------------------------------------------------
+# The new members' arguments
+
+SHAPE = "expected a 3x3 matrix (three rows of three numbers), "
+EYE = [[1.0, 0.0, 0.0], [0.0, 1.0, 0.0], [0.0, 0.0, 1.0]]
+P, Q = Quat(0.5, 0.5, -0.5, 0.5), Quat(0.8, 0.0, 0.6, 0.0)
+
+
+@pytest.mark.parametrize("call, exc_type, message", [
+    (lambda: P.then(), TypeError, "Quat.then() missing 1 required positional argument: 'q'"),
+    (lambda: P.then(Q, Q), TypeError, "Quat.then() takes 1 positional arguments but 2 were given"),
+    (lambda: P.then(Q, q=Q), TypeError, "Quat.then() got multiple values for argument 'q'"),
+    (lambda: P.then(p=Q), TypeError, "Quat.then() got an unexpected keyword argument 'p'"),
+    (lambda: P.then(Vec3d(1, 0, 0)), TypeError, "argument 'q': 'Vec3d' object is not an instance of 'Quat'"),
+    (lambda: P.then(None), TypeError, "argument 'q': 'None' is not an instance of 'Quat'"),
+    (lambda: P.slerp(Q), TypeError, "Quat.slerp() missing 1 required positional argument: 't'"),
+    (lambda: P.slerp(t=0.5), TypeError, "Quat.slerp() missing 1 required positional argument: 'q'"),
+    (lambda: P.slerp(Q, 0.5, 1), TypeError, "Quat.slerp() takes 2 positional arguments but 3 were given"),
+    (lambda: P.slerp(Q, 0.5, t=1), TypeError, "Quat.slerp() got multiple values for argument 't'"),
+    (lambda: P.slerp((1, 0, 0, 0), 0.5), TypeError, "argument 'q': 'tuple' object is not an instance of 'Quat'"),
+    (lambda: P.slerp(Q, "0.5"), TypeError, "argument 't': must be real number, not str"),
+    (lambda: P.slerp(Q, AngleRadians(0.5)), TypeError, "argument 't': must be real number, not builtins.AngleRadians"),
+    (lambda: P.slerp("q", "t"), TypeError, "argument 'q': 'str' object is not an instance of 'Quat'"),
+    (lambda: P.slerp(Q, 10 ** 400), OverflowError, "int too large to convert to float"),
+    (lambda: Quat.from_two_vectors(Vec3d(1, 0, 0)), TypeError,
+     "Quat.from_two_vectors() missing 1 required positional argument: 'b'"),
+    (lambda: Quat.from_two_vectors((1, 0, 0), None), TypeError,
+     "argument 'a': 'tuple' object is not an instance of 'Vec3d'"),
+    (lambda: Quat.from_two_vectors(Vec3d(1, 0, 0), Q), TypeError,
+     "argument 'b': 'Quat' object is not an instance of 'Vec3d'"),
+    (lambda: Quat.from_rotation_matrix(), TypeError,
+     "Quat.from_rotation_matrix() missing 1 required positional argument: 'm'"),
+    (lambda: Quat.from_rotation_matrix(EYE, EYE), TypeError,
+     "Quat.from_rotation_matrix() takes 1 positional arguments but 2 were given"),
+    (lambda: Quat.from_rotation_matrix(matrix=EYE), TypeError,
+     "Quat.from_rotation_matrix() got an unexpected keyword argument 'matrix'"),
+])
+def test_new_member_argument_errors(call, exc_type, message):
+    raises_exactly(exc_type, message, call)
+    assert value(P) == (0.5, 0.5, -0.5, 0.5) and value(Q) == (0.8, 0.0, 0.6, 0.0)
+
+
+def test_new_members_by_keyword_and_on_themselves():
+    p, q = value(P), value(Q)
+    assert same_seq(value(P.then(q=Q)), model.then(p, q))
+    assert same_seq(value(P.then(P)), model.then(p, p))
+    assert same_seq(value(P.slerp(t=0.25, q=Q)), model.slerp(p, q, 0.25))
+    assert same_seq(value(P.slerp(P, 0.25)), model.slerp(p, p, 0.25))
+    assert same_seq(value(Quat.from_rotation_matrix(m=EYE)), model.from_rotation_matrix(EYE))
+    a = Vec3d(1, 2, 3)
+    assert same_seq(value(Quat.from_two_vectors(b=Vec3d(0, 0, 1), a=a)), model.from_two_vectors((1, 2, 3), (0, 0, 1)))
+    assert same_seq(value(Quat.from_two_vectors(a, a)), (1.0, 0.0, 0.0, 0.0))
+    assert same_seq(value(P.from_two_vectors(a, a)), (1.0, 0.0, 0.0, 0.0))  # also through an instance
+
+
+class Rows:
+    """A sequence whose length and items can be made to lie or fail."""
+
+    def __init__(self, items, length=None, error_at=None, error=None):
+        self.items, self.error_at, self.error = items, error_at, error
+        self.length = len(items) if length is None else length
+
+    def __len__(self):
+        if self.error_at == "len":
+            raise self.error
+        return self.length
+
+    def __getitem__(self, n):
+        if self.error_at == n:
+            raise self.error
+        return self.items[n]
+
+
+class Trouble(Exception):
+    pass
+
+
+@pytest.mark.parametrize("m, exc_type, message", [
+    ([], ValueError, SHAPE + "got 0 rows"),
+    (EYE[:1], ValueError, SHAPE + "got 1 row"),
+    (EYE + EYE[:1], ValueError, SHAPE + "got 4 rows"),
+    ([EYE[0], EYE[1], [0.0, 1.0]], ValueError, SHAPE + "row 2 has 2 items"),
+    ([EYE[0], [1.0], EYE[2]], ValueError, SHAPE + "row 1 has 1 item"),
+    # the first row of a wrong length is named, and the shape is checked
+    # before any element is converted
+    ([EYE[0] + [0.0], ["x"], EYE[2][:2]], ValueError, SHAPE + "row 0 has 4 items"),
+    (np.zeros((3, 4)), ValueError, SHAPE + "row 0 has 4 items"),
+    (np.zeros((2, 3)), ValueError, SHAPE + "got 2 rows"),
+    (Rows(EYE, length=2), ValueError, SHAPE + "got 2 rows"),  # the length is believed
+    (None, TypeError, "argument 'm': 'None' is not an instance of 'Sequence'"),
+    (5, TypeError, "argument 'm': 'int' object is not an instance of 'Sequence'"),
+    ({0: EYE[0], 1: EYE[1], 2: EYE[2]}, TypeError, "argument 'm': 'dict' object is not an instance of 'Sequence'"),
+    (iter(EYE), TypeError, "argument 'm': 'list_iterator' object is not an instance of 'Sequence'"),
+    ([1.0, 2.0, 3.0], TypeError, "argument 'm': row 0: 'float' object is not an instance of 'Sequence'"),
+    ([EYE[0], None, EYE[2]], TypeError, "argument 'm': row 1: 'None' is not an instance of 'Sequence'"),
+    (np.zeros(9).reshape(3, 3)[0], TypeError,
+     "argument 'm': row 0: 'float64' object is not an instance of 'Sequence'"),
+    ([EYE[0], EYE[1], [0.0, "1", 1.0]], TypeError, "argument 'm': must be real number, not str"),
+    ([EYE[0], EYE[1], (0.0, 0.0, None)], TypeError, "argument 'm': must be real number, not NoneType"),
+    ([EYE[0], EYE[1], [0.0, 0.0, 10 ** 400]], OverflowError, "int too large to convert to float"),
+    # Hostile sequences: their own errors pass through, a TypeError named
+    # after the argument.
+    (Rows(EYE, length=3, error_at=2, error=IndexError("gone")), IndexError, "gone"),
+    (Rows(EYE, error_at=1, error=Trouble("no row")), Trouble, "no row"),
+    ([EYE[0], Rows(EYE[1], error_at=0, error=TypeError("no item")), EYE[2]], TypeError, "argument 'm': no item"),
+    (Rows(EYE, error_at="len", error=TypeError("no len")), TypeError, "argument 'm': no len"),
+    ([EYE[0], EYE[1], Rows(EYE[2], error_at="len", error=Trouble("len"))], Trouble, "len"),
+    (Rows(EYE, length=2 ** 63), OverflowError, "cannot fit 'int' into an index-sized integer"),
+])
+def test_matrix_errors(m, exc_type, message):
+    raises_exactly(exc_type, message, lambda: Quat.from_rotation_matrix(m))
+
+
+ROTATION = Quat(0.5, 0.5, -0.5, 0.5).to_rotation_matrix()
+TILTED = Quat(0.8, 0.0, 0.6, 0.0).to_rotation_matrix()
+
+
+@pytest.mark.parametrize("make", [
+    lambda r: r,
+    lambda r: tuple(map(tuple, r)),
+    lambda r: [tuple(r[0]), r[1], np.array(r[2])],
+    np.array,
+    lambda r: np.array(r, dtype=np.float32),
+    lambda r: np.array(r, dtype=np.float64).T.copy().T,  # a non-contiguous view
+    lambda r: Rows([Rows(row) for row in r]),
+    lambda r: [[Floaty(x) for x in row] for row in r],
+    lambda r: [[Indexy(int(x)) if x == int(x) else x for x in row] for row in r],
+], ids=["lists", "tuples", "mixed", "numpy", "float32", "strided", "sequences", "__float__", "__index__"])
+@pytest.mark.parametrize("rows", [ROTATION, TILTED], ids=["rotation", "tilted"])
+def test_matrix_forms(make, rows):
+    m = make(rows)
+    converted = [[float(x) for x in row] for row in m]
+    assert same_seq(value(Quat.from_rotation_matrix(m)), model.from_rotation_matrix(converted))
+
+
+def test_matrix_read_survives_elements_that_rewrite_it():
+    # An element's __float__ empties the lists, freeing every row and every
+    # float held only by them, makes new floats that may take their memory,
+    # and writes to the quaternion the matrix came from (nothing is borrowed
+    # by this static method). The conversion keeps what it has taken.
+    q = Quat(0.8, 0.0, 0.6, 0.0)
+    expected = model.from_rotation_matrix(q.to_rotation_matrix())
+    m = [[float(repr(x)) for x in row] for row in q.to_rotation_matrix()]  # floats of their own
+    newcomers = []
+
+    def clobber():
+        for row in m:
+            row.clear()
+        m.clear()
+        newcomers.extend(float(n) + 0.25 for n in range(100))
+        q.w = 2.0
+
+    m[0][1] = Reenter(clobber, m[0][1])
+    assert same_seq(value(Quat.from_rotation_matrix(m)), expected)
+    assert m == [] and q.w == 2.0
+
+
+@pytest.mark.parametrize("victim", ["receiver", "q"])
+def test_slerp_holds_both_quaternions_while_t_converts(victim):
+    p, q = Quat(1, 0, 0, 0), Quat(0, 1, 0, 0)
+    target = p if victim == "receiver" else q
+    raises_exactly(RuntimeError, "Already borrowed",
+                   lambda: p.slerp(q, Reenter(lambda: setattr(target, "w", 9.0), 0.5)))
+    assert value(p) == (1.0, 0.0, 0.0, 0.0) and value(q) == (0.0, 1.0, 0.0, 0.0)
+    assert borrow_word(p).value == 0 and borrow_word(q).value == 0
+    other = Quat(1, 0, 0, 0)
+    p.slerp(q, Reenter(lambda: setattr(other, "w", 3.0), 0.5))
+    assert other.w == 3.0
+
+
+@pytest.mark.parametrize("call, held_one", [
+    (lambda p, q: p.then(q), "receiver"), (lambda p, q: p.then(q), "argument"),
+    (lambda p, q: p.slerp(q, 0.5), "receiver"), (lambda p, q: p.slerp(q, 0.5), "argument"),
+    (lambda p, q: p.inverse(), "receiver"),
+], ids=["then-receiver", "then-q", "slerp-receiver", "slerp-q", "inverse"])
+def test_new_methods_refuse_an_exclusively_borrowed_quat(call, held_one):
+    p, q = Quat(1, 2, 3, 4), Quat(4, 3, 2, 1)
+    target = p if held_one == "receiver" else q
+    with held(target, -1):
+        raises_exactly(RuntimeError, "Already mutably borrowed", lambda: call(p, q))
+    with held(target, 2):
+        call(p, q)
+        assert borrow_word(target).value == 2
+    assert value(p) == (1.0, 2.0, 3.0, 4.0) and value(q) == (4.0, 3.0, 2.0, 1.0)
+
+
+@pytest.mark.parametrize("held_one", ["a", "b"])
+def test_from_two_vectors_refuses_an_exclusively_borrowed_vector(held_one):
+    a, b = Vec3d(1, 0, 0), Vec3d(0, 1, 0)
+    with held(a if held_one == "a" else b, -1):
+        raises_exactly(RuntimeError, "Already mutably borrowed", lambda: Quat.from_two_vectors(a, b))
+    assert borrow_word(a).value == 0 and borrow_word(b).value == 0
+
+
+def test_new_members_leak_no_references():
+    p, q, a, b = Quat(0.5, 0.5, -0.5, 0.5), Quat(0.8, 0.0, 0.6, 0.0), Vec3d(1, 2, 3), Vec3d(-1, 0, 2)
+    rows = p.to_rotation_matrix()
+    m_list, m_tuple, m_array = [list(r) for r in rows], tuple(map(tuple, rows)), np.array(rows)
+    m_rows = [Rows(r) for r in rows]
+    bad_row, bad_item = [rows[0], rows[1], [0.0]], [rows[0], rows[1], [0.0, 0.0, "x"]]
+    tracked = [Quat, Vec3d, p, q, a, b, m_list, m_tuple, m_array, *m_list, *m_rows, bad_row, bad_item,
+               *bad_row, *bad_item]
+    calls = [
+        lambda: p.then(q), lambda: p.then(q=q), lambda: p.inverse(), lambda: p.slerp(q, 0.3),
+        lambda: p.slerp(q=q, t=Floaty(0.3)), lambda: Quat.from_rotation_matrix(m_list),
+        lambda: Quat.from_rotation_matrix(m_tuple), lambda: Quat.from_rotation_matrix(m_array),
+        lambda: Quat.from_rotation_matrix(m_rows), lambda: Quat.from_two_vectors(a, b),
+        lambda: Quat.from_two_vectors(a, -1.0 * a),
+    ]
+    failing = [
+        lambda: p.then(a), lambda: p.slerp(q, "x"), lambda: p.slerp(q), lambda: Quat.from_rotation_matrix(bad_row),
+        lambda: Quat.from_rotation_matrix(bad_item), lambda: Quat.from_rotation_matrix(m_list[:2]),
+        lambda: Quat.from_rotation_matrix(Rows(rows, error_at=2, error=IndexError("gone"))),
+        lambda: Quat.from_two_vectors(a, q),
+    ]
+    # A collection in the middle would free instances left by earlier tests
+    # and lower the classes' counts.
+    gc.collect()
+    gc.disable()
+    try:
+        for fn in calls + failing:
+            for _ in range(3):
+                with contextlib.suppress(TypeError, ValueError, IndexError):
+                    fn()
+            before = [sys.getrefcount(o) for o in tracked]
+            for _ in range(50):
+                with contextlib.suppress(TypeError, ValueError, IndexError):
+                    fn()
+            assert [sys.getrefcount(o) for o in tracked] == before
+    finally:
+        gc.enable()

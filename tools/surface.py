@@ -139,6 +139,11 @@ CLASSES = {
         op("__eq__", [("other", cls("Quat"))], BOOL),
         op("__ne__", [("other", cls("Quat"))], BOOL),
         op("__repr__", [], STR),
+        static("from_rotation_matrix", [("m", ("seq", ("seq", FLOAT)))], cls("Quat")),
+        static("from_two_vectors", [("a", V), ("b", V)], cls("Quat")),
+        method("inverse", [], cls("Quat")),
+        method("slerp", [("q", cls("Quat")), ("t", FLOAT)], cls("Quat")),
+        method("then", [("q", cls("Quat"))], cls("Quat")),
     ],
     "AngleRadians": [
         ctor(("angle", FLOAT)),

@@ -9,6 +9,8 @@ math.sin(inf)); the helpers below give the IEEE result instead.
 """
 import math
 
+from models import vec as _vec
+
 EPSILON = 2.0 ** -52
 
 
@@ -142,3 +144,80 @@ def float_text(x: float) -> str:
     if k > 0:
         return sign + digits[:k] + "." + digits[k:]
     return sign + "0." + "0" * (-k) + digits
+
+
+# ---------------------------------------------------------------------------
+# Composition, inversion, interpolation, and construction from a matrix or
+# from two directions. Vectors go through the vector model.
+
+def _sqrt(x):
+    return math.nan if math.isnan(x) or x < 0.0 else math.sqrt(x)
+
+
+def then(p, q):
+    """p first, then q: the Hamilton product in this order."""
+    return hamilton(p, q)
+
+
+def inverse(q):
+    w, i, j, k = q
+    n = ((w * w + i * i) + j * j) + k * k
+    return tuple(div(c, n) for c in conjugate(q))
+
+
+SLERP_LINEAR_ABOVE = 1.0 - 2.0 ** -26
+
+
+def slerp(p, q, t):
+    d = ((p[0] * q[0] + p[1] * q[1]) + p[2] * q[2]) + p[3] * q[3]
+    if d < 0.0:
+        q = tuple(-c for c in q)
+        d = -d
+    if d > SLERP_LINEAR_ABOVE:
+        a, b = 1.0 - t, t
+    else:
+        theta = acos(d)
+        s = sin(theta)
+        a = div(sin((1.0 - t) * theta), s)
+        b = div(sin(t * theta), s)
+    blend = tuple(pc * a + qc * b for pc, qc in zip(p, q))
+    return normalize(blend) if d > SLERP_LINEAR_ABOVE else blend
+
+
+def from_rotation_matrix(m):
+    (m00, m01, m02), (m10, m11, m12), (m20, m21, m22) = m
+    trace = (m00 + m11) + m22
+    # The branch: the first of trace, m00, m11, m22 that no later one exceeds.
+    candidates = [trace, m00, m11, m22]
+    branch = 0
+    for n in (1, 2, 3):
+        if candidates[n] > candidates[branch]:
+            branch = n
+    if branch == 0:
+        r = _sqrt(1.0 + trace)
+        big, others = "w", {"i": m21 - m12, "j": m02 - m20, "k": m10 - m01}
+    elif branch == 1:
+        r = _sqrt(((1.0 + m00) - m11) - m22)
+        big, others = "i", {"w": m21 - m12, "j": m01 + m10, "k": m02 + m20}
+    elif branch == 2:
+        r = _sqrt(((1.0 - m00) + m11) - m22)
+        big, others = "j", {"w": m02 - m20, "i": m01 + m10, "k": m12 + m21}
+    else:
+        r = _sqrt(((1.0 - m00) - m11) + m22)
+        big, others = "k", {"w": m10 - m01, "i": m02 + m20, "j": m12 + m21}
+    parts = {name: div(e, r + r) for name, e in others.items()}
+    parts[big] = 0.5 * r
+    q = (parts["w"], parts["i"], parts["j"], parts["k"])
+    if q[0] < 0.0:
+        q = tuple(-c for c in q)
+    return q
+
+
+def from_two_vectors(a, b):
+    ua = _vec.normalize(a)
+    ub = _vec.normalize(b)
+    s = _vec.add(ua, ub)
+    if _vec.dot(s, s) < 2.0 ** -52:
+        other = (0.0, 1.0, 0.0) if abs(ua[0]) > 0.9 else (1.0, 0.0, 0.0)
+        return (0.0, *_vec.normalize(_vec.cross(ua, other)))
+    return normalize((_vec.dot(ua, s), *_vec.cross(s, ua)))

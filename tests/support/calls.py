@@ -93,7 +93,8 @@ def _bad_value(annotation):
     """One value of a wrong type per parameter kind (an int for a bool: the
     bool rule refuses it)."""
     key = annotation_key(annotation)
-    return {"float": "x", "int": "x", "bool": 1, "seq": "ab"}.get(key)
+    return {"float": "x", "int": "x", "bool": 1, "seq": "ab",
+            "matrix": [[0.0] * 3, [0.0] * 3, [0.0, 0.0, "x"]]}.get(key)
 
 
 COMPARISONS = {"__eq__", "__ne__", "__lt__", "__le__", "__gt__", "__ge__"}
@@ -362,7 +363,59 @@ SPECIAL_CASES = [
          lambda watch: geometry.circle_circle(watch(circle()), watch(circle(6.0, nz=-1.0))), None),
 ]
 
+
+def _rows():
+    return Quat(0.5, 0.5, -0.5, 0.5).to_rotation_matrix()
+
+
+def _matrix_cleared_by_an_element(watch):
+    m = [[float(repr(x)) for x in row] for row in _rows()]
+
+    def clear():
+        for row in m:
+            row.clear()
+        m.clear()
+    m[1][1] = Reenter(clear, 0.5)
+    return Quat.from_rotation_matrix(m)
+
+
+def _slerp_t_writes_q(watch):
+    q = watch(Quat(0.0, 1.0, 0.0, 0.0))
+    return watch(Quat(1.0, 0.0, 0.0, 0.0)).slerp(q, Reenter(lambda: setattr(q, "w", 1.0), 0.5))
+
+
+SPECIAL_CASES += [
+    # The matrix argument of Quat.from_rotation_matrix.
+    Case("from_rotation_matrix(tuples)", lambda watch: Quat.from_rotation_matrix(tuple(map(tuple, _rows()))), None),
+    Case("from_rotation_matrix(sequences)",
+         lambda watch: Quat.from_rotation_matrix(Seq([Seq(r) for r in _rows()])), None),
+    Case("from_rotation_matrix(2 rows)", lambda watch: Quat.from_rotation_matrix(_rows()[:2]), ValueError),
+    Case("from_rotation_matrix(row of 4)",
+         lambda watch: Quat.from_rotation_matrix(_rows()[:2] + [[0.0] * 4]), ValueError),
+    Case("from_rotation_matrix(row not a sequence)",
+         lambda watch: Quat.from_rotation_matrix([1.0, 2.0, 3.0]), TypeError),
+    Case("from_rotation_matrix(10**400)",
+         lambda watch: Quat.from_rotation_matrix(_rows()[:2] + [[0, 0, 10**400]]), OverflowError),
+    Case("from_rotation_matrix(raising __float__)",
+         lambda watch: Quat.from_rotation_matrix(_rows()[:2] + [[0, RaisesOnConvert(), 0]]), Hostile),
+    Case("from_rotation_matrix(lying __len__)",
+         lambda watch: Quat.from_rotation_matrix(Seq(_rows()[:2], length=3)), IndexError),
+    Case("from_rotation_matrix(raising __len__)",
+         lambda watch: Quat.from_rotation_matrix(Seq(_rows(), len_error=Hostile("len"))), Hostile),
+    Case("from_rotation_matrix(__len__ too big)",
+         lambda watch: Quat.from_rotation_matrix(Seq(_rows(), length=2**63)), OverflowError),
+    Case("from_rotation_matrix(element clears the lists)", _matrix_cleared_by_an_element, None),
+    Case("slerp(t writes q)", _slerp_t_writes_q, RuntimeError),
+    Case("from_two_vectors opposite", lambda watch: Quat.from_two_vectors(watch(o), -1.0 * o), None),
+    Case("from_two_vectors zero", lambda watch: Quat.from_two_vectors(watch(o), watch(Vec3d(0.0, 0.0, 0.0))), None),
+]
+
 if numpy is not None:
+    # Made once: building an array from lists grows the debug interpreter's
+    # reference total by itself.
+    _ARRAY = numpy.array(_rows())
+    SPECIAL_CASES.append(Case("from_rotation_matrix(numpy array)",
+                              lambda watch: Quat.from_rotation_matrix(_ARRAY), None))
     SPECIAL_CASES.append(Case("circle_point(numpy.bool_)",
                               lambda watch: geometry.circle_point(watch(circle()), watch(Vec3d(5.0, 0.0, 0.0)),
                                                                   numpy.bool_(True)),

@@ -157,12 +157,17 @@ def receiver_for(m):
     return RECEIVERS[m.owner]() if m.has_receiver or (m.kind == "static") else None
 
 
+MATRIX = ("seq", ("seq", ("b", "float")))
+
+
 def annotation_key(annotation):
     tag = annotation[0]
     if tag == "b":
         return annotation[1]
     if tag == "cls":
         return annotation[1]
+    if annotation == MATRIX:
+        return "matrix"
     if tag in ("seq", "list"):
         return "seq"
     raise AssertionError(annotation)
@@ -173,6 +178,7 @@ VALID = {
     "int": lambda: 1,
     "bool": lambda: True,
     "seq": lambda: [Vec3d(1.0, 2.0, 3.0), Vec3d(0.0, -1.0, 2.0)],
+    "matrix": lambda: Quat(0.5, 0.5, -0.5, 0.5).to_rotation_matrix(),
     "Vec3d": lambda: Vec3d(0.5, -1.0, 2.0),
     "VecList": lambda: VecList([Vec3d(7.0, 8.0, 9.0)]),
     "Quat": lambda: Quat(0.5, 0.5, 0.5, 0.5),

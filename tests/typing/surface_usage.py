@@ -83,6 +83,12 @@ def quaternions() -> None:
     assert_type(q.to_axis_angle(), tuple[Vec3d, AngleRadians])
     assert_type(q.to_rotation_matrix(), list[list[float]])
     assert_type(q.to_vec3d(), tuple[float, float, float])
+    assert_type(q.then(Quat.identity()), Quat)
+    assert_type(q.inverse(), Quat)
+    assert_type(q.slerp(Quat.identity(), 0.5), Quat)
+    assert_type(Quat.from_rotation_matrix(q.to_rotation_matrix()), Quat)
+    assert_type(Quat.from_rotation_matrix(((1, 0, 0), (0, 1, 0), (0, 0, 1))), Quat)
+    assert_type(Quat.from_two_vectors(Vec3d.i(), Vec3d.j()), Quat)
     assert_type(q == q, bool)
     assert_type(q != q, bool)
 
