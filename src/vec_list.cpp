@@ -215,7 +215,11 @@ PyObject* new_vec_list(Elements&& elements) noexcept {
 // fused multiply-adds), so all three give the bits of the scalar code; the one
 // freedom left is which NaN an operation on two NaNs returns, since the
 // compiler may swap the operands of an addition or a multiplication.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+//
+// GCC and clang pick the clone through an ifunc, which needs ELF and a C
+// library that resolves it (glibc; musl does not). Elsewhere (macOS, Windows,
+// musl, other architectures) the kernels are built once, for the baseline.
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__ELF__) && defined(__GLIBC__)
 #define ORVATH_KERNEL __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #else
 #define ORVATH_KERNEL
