@@ -65,7 +65,7 @@ test-clang: build
 	    ORVATH_BUILD_DIR=$(BUILD)-clang python3.14 -m pytest -q tests $(PYTEST_ARGS); \
 	    PYTHONPATH=$(BUILD) python3.14 tools/battery.py > $(BUILD)/battery.txt; \
 	    PYTHONPATH=$(BUILD)-clang python3.14 tools/battery.py > $(BUILD)-clang/battery.txt; \
-	    python3.14 tools/battery.py --compare $(BUILD)/battery.txt $(BUILD)-clang/battery.txt'
+	    python3.14 tools/battery.py --compare $(BUILD)/battery.txt $(BUILD)-clang/battery.txt --strict'
 
 # The whole suite on Linux with the generic POSIX platform layer forced: what
 # macOS and the BSDs run, minus their kernels.
@@ -89,7 +89,7 @@ test-windows:
 	    wineboot --init >/dev/null 2>&1; \
 	    ORVATH_EXPECT_PLATFORM=windows ctest --test-dir $(BUILD)-windows --output-on-failure'
 
-# Not in CI (about 20 minutes the first time): builds the module in an arm64
+# Not in CI (about half an hour the first time): builds the module in an arm64
 # Debian root under qemu-user (tools/armroot, which sets qemu up on the host)
 # and compares the battery of results with the x86-64 build bit for bit. The C
 # library's trigonometry is the platform's and is reported apart.
