@@ -4,7 +4,8 @@ BUILD := build
 JOBS ?= 2
 PYTEST_ARGS ?=
 
-.PHONY: build test test-cpp test-tsan test-py test-asan test-refleak demo stubs bench clean
+.PHONY: build test test-cpp test-tsan test-py test-asan test-refleak test-clang test-posix test-windows test-aarch64 \
+	demo stubs bench clean
 
 build:
 	$(DEVROOT) bash -c 'cmake -S . -B $(BUILD) -G Ninja -DORVATH_BUILD_TESTS=ON >/dev/null && cmake --build $(BUILD) -j $(JOBS)'
@@ -52,6 +53,52 @@ test-refleak:
 	    ORVATH_BUILD_DIR=$(BUILD)-dbg PYTHONPATH=tests python3.14d -m pytest -q -p support.instrumented \
 	        tests/test_refleak.py tests/test_hostile.py $(PYTEST_ARGS)'
 
+# The whole suite (C++ and Python) built with clang and libc++. GoogleTest is
+# built from source: the installed one is compiled against libstdc++. The
+# battery of results must match the GCC build bit for bit.
+test-clang: build
+	$(DEVROOT) bash -euc '\
+	    CC=clang CXX=clang++ cmake -S . -B $(BUILD)-clang -G Ninja -DORVATH_BUILD_TESTS=ON \
+	        -DCMAKE_CXX_FLAGS=-stdlib=libc++ -DORVATH_GTEST_SOURCE=/usr/src/googletest >/dev/null; \
+	    cmake --build $(BUILD)-clang -j $(JOBS); \
+	    ctest --test-dir $(BUILD)-clang --output-on-failure; \
+	    ORVATH_BUILD_DIR=$(BUILD)-clang python3.14 -m pytest -q tests $(PYTEST_ARGS); \
+	    PYTHONPATH=$(BUILD) python3.14 tools/battery.py > $(BUILD)/battery.txt; \
+	    PYTHONPATH=$(BUILD)-clang python3.14 tools/battery.py > $(BUILD)-clang/battery.txt; \
+	    python3.14 tools/battery.py --compare $(BUILD)/battery.txt $(BUILD)-clang/battery.txt --strict'
+
+# The whole suite on Linux with the generic POSIX platform layer forced: what
+# macOS and the BSDs run, minus their kernels.
+test-posix:
+	$(DEVROOT) bash -euc '\
+	    cmake -S . -B $(BUILD)-posix -G Ninja -DORVATH_BUILD_TESTS=ON -DORVATH_PLATFORM=posix >/dev/null; \
+	    cmake --build $(BUILD)-posix -j $(JOBS); \
+	    export ORVATH_EXPECT_PLATFORM=posix; \
+	    ctest --test-dir $(BUILD)-posix --output-on-failure; \
+	    ORVATH_BUILD_DIR=$(BUILD)-posix python3.14 -m pytest -q tests $(PYTEST_ARGS)'
+
+# core/ and its C++ tests cross-built for Windows with mingw-w64 and run under
+# wine, whose prefix lives in the build directory. The extension itself needs
+# the Windows CPython headers and import library, which are not here.
+test-windows:
+	$(DEVROOT) bash -euc '\
+	    cmake -S . -B $(BUILD)-windows -G Ninja --toolchain tools/mingw-w64.cmake -DORVATH_CORE_ONLY=ON \
+	        -DORVATH_BUILD_TESTS=ON -DORVATH_GTEST_SOURCE=/usr/src/googletest >/dev/null; \
+	    cmake --build $(BUILD)-windows -j $(JOBS); \
+	    export WINEPREFIX=$$PWD/$(BUILD)-windows/wine WINEDEBUG=-all XDG_RUNTIME_DIR=$$PWD/$(BUILD)-windows; \
+	    wineboot --init >/dev/null 2>&1; \
+	    ORVATH_EXPECT_PLATFORM=windows ctest --test-dir $(BUILD)-windows --output-on-failure'
+
+# Not in CI (about half an hour the first time): builds the module in an arm64
+# Debian root under qemu-user (tools/armroot, which sets qemu up on the host)
+# and compares the battery of results with the x86-64 build bit for bit. The C
+# library's trigonometry is the platform's and is reported apart.
+test-aarch64: build
+	tools/armroot bash -euc 'cmake -S . -B $(BUILD)-aarch64 -G Ninja >/dev/null && cmake --build $(BUILD)-aarch64 -j $(JOBS)'
+	$(DEVROOT) env PYTHONPATH=$(BUILD) python3.14 tools/battery.py > $(BUILD)/battery.txt
+	tools/armroot env PYTHONPATH=$(BUILD)-aarch64 python3.14 tools/battery.py > $(BUILD)-aarch64/battery.txt
+	$(DEVROOT) python3.14 tools/battery.py --compare $(BUILD)/battery.txt $(BUILD)-aarch64/battery.txt
+
 demo: build
 	$(DEVROOT) env PYTHONPATH=$(BUILD) python3.14 examples/tour.py
 
@@ -70,4 +117,5 @@ bench: build
 	$(DEVROOT) python3.14 bench/chart.py $(BUILD)/bench-calls.json $(BUILD)/bench-bulk.json docs/bench.png
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-tsan $(BUILD)-asan $(BUILD)-dbg
+	rm -rf $(BUILD) $(BUILD)-tsan $(BUILD)-asan $(BUILD)-dbg $(BUILD)-clang $(BUILD)-posix $(BUILD)-windows \
+	    $(BUILD)-aarch64

@@ -1,11 +1,11 @@
 #include "core/buffer.hpp"
 
-#include <sys/mman.h>
-
 #include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <utility>
+
+#include "core/platform.hpp"
 
 namespace orvath::core {
 
@@ -18,25 +18,6 @@ constexpr std::size_t kHugePage = kHugeThreshold;
 bool mapped_length(std::size_t bytes, std::size_t& len) noexcept {
     len = block_size(bytes);
     return len != 0;
-}
-
-// A 2 MiB-aligned anonymous mapping of len bytes (a multiple of 2 MiB). The
-// kernel only uses a huge page for an aligned 2 MiB range, so map one huge page
-// more than needed and cut off the misaligned head and the unused tail.
-void* map_aligned(std::size_t len) noexcept {
-    if (len > static_cast<std::size_t>(-1) - kHugePage) return nullptr;
-    void* raw = mmap(nullptr, len + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED) return nullptr;
-    const auto start = reinterpret_cast<std::uintptr_t>(raw);
-    const std::uintptr_t aligned = (start + kHugePage - 1) & ~static_cast<std::uintptr_t>(kHugePage - 1);
-    const std::size_t head = aligned - start;
-    const std::size_t tail = kHugePage - head;
-    if (head) munmap(raw, head);
-    if (tail) munmap(reinterpret_cast<void*>(aligned + len), tail);
-    void* p = reinterpret_cast<void*>(aligned);
-    // Advice only: where transparent huge pages are off this fails harmlessly.
-    madvise(p, len, MADV_HUGEPAGE);
-    return p;
 }
 
 // The reuse cache of take_block / give_block. It is guarded by a try-lock: a
@@ -113,7 +94,7 @@ void* alloc_huge(std::size_t bytes) noexcept {
     if (bytes < kHugeThreshold) return std::malloc(bytes);
     std::size_t len;
     if (!mapped_length(bytes, len)) return nullptr;
-    return map_aligned(len);
+    return platform::map_pages(len);
 }
 
 void free_huge(void* p, std::size_t bytes) noexcept {
@@ -123,7 +104,7 @@ void free_huge(void* p, std::size_t bytes) noexcept {
         return;
     }
     std::size_t len;
-    if (mapped_length(bytes, len)) munmap(p, len);
+    if (mapped_length(bytes, len)) platform::unmap_pages(p, len);
 }
 
 void* realloc_huge(void* p, std::size_t old_bytes, std::size_t new_bytes) noexcept {
@@ -140,20 +121,10 @@ void* realloc_huge(void* p, std::size_t old_bytes, std::size_t new_bytes) noexce
         if (!mapped_length(old_bytes, old_len) || !mapped_length(new_bytes, new_len)) return nullptr;
         if (new_len == old_len) return p;
         if (new_len < old_len) {
-            munmap(static_cast<char*>(p) + new_len, old_len - new_len);
+            platform::shrink_pages(p, old_len, new_len);
             return p;
         }
-        // Grow by moving the page tables onto a fresh aligned range: no copy,
-        // and the block stays 2 MiB aligned.
-        void* target = map_aligned(new_len);
-        if (target == nullptr) return nullptr;
-        void* moved = mremap(p, old_len, new_len, MREMAP_MAYMOVE | MREMAP_FIXED, target);
-        if (moved == MAP_FAILED) {
-            munmap(target, new_len);
-            return nullptr;
-        }
-        madvise(moved, new_len, MADV_HUGEPAGE);
-        return moved;
+        return platform::grow_pages(p, old_len, new_len);
     }
     // Crossing the threshold changes allocators: copy.
     void* q = alloc_huge(new_bytes);

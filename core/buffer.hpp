@@ -3,9 +3,10 @@
 // A 10-million-element output array is 240 MB; with 4 KiB pages its first
 // touch costs ~60,000 page faults, which can rival the arithmetic itself.
 // Blocks of kHugeThreshold bytes and more are therefore mapped directly,
-// aligned to 2 MiB and marked MADV_HUGEPAGE, so the kernel can back them with
-// transparent huge pages (one fault per 2 MiB) even where huge pages are only
-// given on request. Smaller blocks come from malloc.
+// aligned to 2 MiB with a huge-page hint (core/platform.hpp): on Linux they are
+// marked MADV_HUGEPAGE, so the kernel can back them with transparent huge pages
+// (one fault per 2 MiB) even where huge pages are only given on request.
+// Smaller blocks come from malloc.
 //
 // Memory is uninitialised (in practice fresh mapped blocks read as zero,
 // malloc'ed and reused ones do not). Every block is at least 16-byte aligned.

@@ -15,14 +15,26 @@ namespace orvath::core::bulk {
 // Vectorising keeps every IEEE operation and its grouping (the build forbids
 // contraction into fused multiply-adds), so every clone gives the bits of the
 // scalar code.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+//
+// The clone is picked through an ifunc, which needs ELF and a C library that
+// resolves it (glibc; musl does not). Elsewhere (macOS, Windows, musl, other
+// architectures) the kernels are built once, for the baseline.
+// Clang multiversions plain functions but not function templates (it fails
+// on a template with target_clones), so with clang the element-wise kernels are
+// baseline code and only the nearest search is cloned.
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__ELF__) && defined(__GLIBC__)
 #define ORVATH_KERNEL __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #else
 #define ORVATH_KERNEL
 #endif
+#if defined(__clang__)
+#define ORVATH_TEMPLATE_KERNEL
+#else
+#define ORVATH_TEMPLATE_KERNEL ORVATH_KERNEL
+#endif
 
 template <class Op>
-ORVATH_KERNEL void kernel(const Vec3* __restrict in, typename Op::Out* __restrict out, std::size_t begin,
+ORVATH_TEMPLATE_KERNEL void kernel(const Vec3* __restrict in, typename Op::Out* __restrict out, std::size_t begin,
                           std::size_t end, Op op) noexcept {
     for (std::size_t i = begin; i < end; ++i) out[i] = op(in[i]);
 }

@@ -1,13 +1,11 @@
 #include "core/pool.hpp"
 
-#include <pthread.h>
-#include <sched.h>
-#include <signal.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <system_error>
+
+#include "core/platform.hpp"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -62,14 +60,9 @@ std::size_t default_thread_count() noexcept {
         if (errno == 0 && end != env && *end == '\0' && v >= 1 && v <= kMaxThreads)
             return static_cast<std::size_t>(v);
     }
-    // Logical processors this process may run on: the affinity mask respects
-    // taskset and container CPU sets, which the online-CPU count does not.
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof(set), &set) == 0) {
-        const int c = CPU_COUNT(&set);
-        if (c >= 1) return static_cast<std::size_t>(c) < kMaxThreads ? static_cast<std::size_t>(c) : kMaxThreads;
-    }
+    // Logical processors this process may run on (on Linux its affinity mask,
+    // which respects taskset and container CPU sets).
+    if (const std::size_t c = platform::usable_processors(); c >= 1) return c < kMaxThreads ? c : kMaxThreads;
     const unsigned hc = std::thread::hardware_concurrency();
     if (hc == 0) return 1;
     return hc < kMaxThreads ? hc : kMaxThreads;
@@ -110,7 +103,7 @@ Pool* Pool::instance(std::string* error) noexcept {
         std::lock_guard<std::mutex> lock(g_create_mutex);
         if (Pool* p = g_pool.load(std::memory_order_acquire)) return p;
         if (!g_atfork_registered) {
-            if (pthread_atfork(atfork_prepare, atfork_parent, atfork_child) != 0) {
+            if (!platform::on_fork(atfork_prepare, atfork_parent, atfork_child)) {
                 set_error(error, "Could not register the fork handlers.");
                 return nullptr;
             }
@@ -151,10 +144,7 @@ bool Pool::start_workers(std::size_t count, std::string* error) noexcept {
     // thread inherits the creating thread's mask, so block around the starts.
     // Faults stay unblocked: a crash in a worker must reach the process's
     // handlers (such as a fault dumper) rather than kill it silently.
-    sigset_t all, old;
-    sigfillset(&all);
-    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT, SIGSYS}) sigdelset(&all, sig);
-    const bool masked = pthread_sigmask(SIG_BLOCK, &all, &old) == 0;
+    const bool masked = platform::block_async_signals();
     bool ok = true;
     try {
         threads_.reserve(count);
@@ -178,7 +168,7 @@ bool Pool::start_workers(std::size_t count, std::string* error) noexcept {
         ok = false;
         set_error(error, "Out of memory while starting the worker threads.");
     }
-    if (masked) pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (masked) platform::restore_signals();
     if (!ok) stop_workers();
     return ok;
 }
@@ -340,7 +330,7 @@ bool Pool::run(std::size_t n, unsigned depth, ChunkFn fn) noexcept {
 
 void Pool::worker_main() noexcept {
     t_is_worker = true;
-    pthread_setname_np(pthread_self(), "orvath-worker");  // visible in top/gdb
+    platform::name_this_thread("orvath-worker");  // visible in top/gdb
     bool spun = false;
     std::uint64_t joined = 0;  // id of the operation this worker helps with
     for (;;) {

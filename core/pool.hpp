@@ -50,10 +50,10 @@ public:
     static constexpr const char* kNotInitialized = "The global thread pool has not been initialized.";
 
     // The process-wide pool, started on the first call with one worker per
-    // logical processor available to the process (its CPU affinity mask). The
-    // environment variable ORVATH_NUM_THREADS, read once when the pool is
-    // created, overrides that count with a positive integer (at most 1024;
-    // anything else is ignored).
+    // logical processor available to the process (platform::usable_processors:
+    // the affinity mask on Linux and Windows). The environment variable
+    // ORVATH_NUM_THREADS, read once when the pool is created, overrides that
+    // count with a positive integer (at most 1024; anything else is ignored).
     //
     // The pool is never destroyed: its workers sleep until the process ends and
     // are never joined, so exit cannot hang on them, and the object they use is

@@ -141,6 +141,7 @@ PyModuleDef orvath_def = {
 }  // namespace
 }  // namespace orvath
 
+// PyMODINIT_FUNC: extern "C", exported (visibility on ELF and Mach-O, dllexport on Windows).
 PyMODINIT_FUNC PyInit_orvath(void) {
     return PyModuleDef_Init(&orvath::orvath_def);
 }

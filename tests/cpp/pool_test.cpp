@@ -1,8 +1,10 @@
 #include "core/pool.hpp"
 
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -474,6 +476,7 @@ TEST(PoolTest, PrivatePoolsStartAndStopCleanly) {
     }
 }
 
+#if !defined(_WIN32)  // fork() and what the pool does around it
 // Runs fn in a forked child and returns its exit status (or -1 if it had to be
 // killed after timeout_s seconds). The child gets an alarm as a second guard.
 int run_in_child(int timeout_s, int (*fn)()) {
@@ -586,5 +589,6 @@ TEST(PoolFork, ThreadCountOverride) {
     EXPECT_EQ(run_in_child(20, child_env_thread_count), 0);
     EXPECT_EQ(run_in_child(20, child_env_invalid_thread_count), 0);
 }
+#endif
 
 }  // namespace
