@@ -22,7 +22,11 @@ bool mapped_length(std::size_t bytes, std::size_t& len) noexcept {
 
 // The reuse cache of take_block / give_block. It is guarded by a try-lock: a
 // thread that finds it busy (or a fork child whose parent was inside it)
-// simply goes to the allocator.
+// simply goes to the allocator. A freed block always enters the cache (if it
+// fits the limit at all), pushing out the blocks freed longest ago: the block
+// just freed is the likeliest to be asked for again, by the next operation of
+// a loop over lists of one size, while older blocks of other sizes would
+// otherwise fill the cache for good.
 struct BlockCache {
     static constexpr std::size_t kSlots = 4;
     static constexpr std::size_t kMaxBytes = std::size_t{64} << 20;
@@ -30,6 +34,8 @@ struct BlockCache {
     std::atomic<bool> busy{false};
     void* block[kSlots] = {};
     std::size_t bytes[kSlots] = {};
+    std::uint64_t given[kSlots] = {};  // when each block came in; larger is newer
+    std::uint64_t clock = 0;
     std::size_t total = 0;
 
     bool lock() noexcept { return !busy.exchange(true, std::memory_order_acquire); }
@@ -71,20 +77,35 @@ void* take_block(std::size_t& bytes) noexcept {
 
 void give_block(void* p, std::size_t bytes) noexcept {
     if (p == nullptr) return;
-    if (bytes >= kHugeThreshold && g_cache.lock()) {
-        bool kept = false;
-        if (g_cache.total + bytes <= BlockCache::kMaxBytes) {
-            for (std::size_t s = 0; s < BlockCache::kSlots && !kept; ++s) {
+    if (bytes >= kHugeThreshold && bytes <= BlockCache::kMaxBytes && g_cache.lock()) {
+        // Make room, oldest first; the blocks pushed out are unmapped after
+        // the lock is given back.
+        void* evicted[BlockCache::kSlots];
+        std::size_t evicted_bytes[BlockCache::kSlots];
+        std::size_t n_evicted = 0;
+        std::size_t free_slot = BlockCache::kSlots;
+        for (;;) {
+            free_slot = BlockCache::kSlots;
+            std::size_t oldest = BlockCache::kSlots;
+            for (std::size_t s = 0; s < BlockCache::kSlots; ++s) {
                 if (g_cache.block[s] == nullptr) {
-                    g_cache.block[s] = p;
-                    g_cache.bytes[s] = bytes;
-                    g_cache.total += bytes;
-                    kept = true;
+                    if (free_slot == BlockCache::kSlots) free_slot = s;
+                } else if (oldest == BlockCache::kSlots || g_cache.given[s] < g_cache.given[oldest]) {
+                    oldest = s;
                 }
             }
+            if (free_slot != BlockCache::kSlots && g_cache.total + bytes <= BlockCache::kMaxBytes) break;
+            evicted[n_evicted] = std::exchange(g_cache.block[oldest], nullptr);
+            evicted_bytes[n_evicted++] = g_cache.bytes[oldest];
+            g_cache.total -= g_cache.bytes[oldest];
         }
+        g_cache.block[free_slot] = p;
+        g_cache.bytes[free_slot] = bytes;
+        g_cache.given[free_slot] = ++g_cache.clock;
+        g_cache.total += bytes;
         g_cache.unlock();
-        if (kept) return;
+        for (std::size_t i = 0; i < n_evicted; ++i) free_huge(evicted[i], evicted_bytes[i]);
+        return;
     }
     free_huge(p, bytes);
 }

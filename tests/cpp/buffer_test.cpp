@@ -193,4 +193,42 @@ TEST(BufferTest, FreedBigBlocksAreReusedForRequestsTheyFit) {
     give_block(r, small);
 }
 
+TEST(BufferTest, ANewlyFreedBlockPushesOutTheOldest) {
+    // Empty the cache: four blocks of 16 MiB fill it (whatever earlier tests
+    // left is pushed out), and taking them back leaves it empty.
+    void* held[4];
+    for (void*& p : held) {
+        std::size_t b = 16 * kMiB;
+        p = alloc_huge(b);
+        ASSERT_NE(p, nullptr);
+    }
+    for (void* p : held) give_block(p, 16 * kMiB);
+    for (void*& p : held) {
+        std::size_t b = 16 * kMiB;
+        p = take_block(b);
+        ASSERT_EQ(b, 16 * kMiB);
+    }
+    for (void* p : held) free_huge(p, 16 * kMiB);
+
+    // A marked 40 MiB block, then four of 8 MiB: the fourth finds every slot
+    // taken and pushes out the oldest, the 40 MiB block, which is unmapped.
+    std::size_t big = 40 * kMiB;
+    auto* a = static_cast<unsigned char*>(take_block(big));
+    ASSERT_NE(a, nullptr);
+    std::memset(a, 0xA5, big);
+    give_block(a, big);
+    for (int i = 0; i < 4; ++i) {
+        std::size_t b = 8 * kMiB;
+        void* p = alloc_huge(b);
+        ASSERT_NE(p, nullptr);
+        give_block(p, b);
+    }
+    std::size_t again = 30 * kMiB;
+    auto* fresh = static_cast<unsigned char*>(take_block(again));
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(again, 30 * kMiB);  // not a cached block: those are 8 MiB
+    EXPECT_EQ(fresh[0], 0);       // a fresh mapping, zeroed
+    give_block(fresh, again);
+}
+
 }  // namespace
