@@ -186,6 +186,7 @@ PyMethodDef quat_methods[] = {
     {"to_axis_angle", quat_to_axis_angle, METH_NOARGS, surface::quat_to_axis_angle_doc},
     {"to_rotation_matrix", quat_to_rotation_matrix, METH_NOARGS, surface::quat_to_rotation_matrix_doc},
     {"to_vec3d", quat_to_vec3d, METH_NOARGS, surface::quat_to_vec3d_doc},
+    {"__reduce__", reduce_value<QuatObject>, METH_NOARGS, surface::quat_reduce_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -44,6 +44,7 @@ CIRCLE_CIRCLE = {
     "The given geometries are identical.",
     "The given geometries are out of plane from each other",
 }
+FROM_ARRAY = ("expected an array of shape (n, 3), got ", "expected a sequence of length 3 at index ")
 OVERFLOW = {"int too large to convert to float", "can't convert negative int to unsigned", "int too big to convert"}
 BORROW = {"Already borrowed", "Already mutably borrowed"}
 MUTATORS = {("VecList", "append"), ("VecList", "extend"), ("VecList", "rotate")}
@@ -74,7 +75,10 @@ def check_exception(m, exc):
     elif kind is RuntimeError:
         assert message in BORROW, (m, message)
     elif kind is ValueError:
-        assert m.name == "circle_circle" and message in CIRCLE_CIRCLE, (m, message)
+        if m.name == "from_array":
+            assert message.startswith(FROM_ARRAY), (m, message)
+        else:
+            assert m.name == "circle_circle" and message in CIRCLE_CIRCLE, (m, message)
     elif kind is AttributeError:
         assert m.kind in ("set", "del"), (m, message)
     elif kind is StopIteration:
@@ -130,6 +134,8 @@ VALID = {
     "int": st.one_of(st.integers(0, 4), st.integers(0, 2**64 - 1)),
     "bool": st.booleans(),
     "seq": st.one_of(st.lists(vec3d_st(), max_size=4), st.lists(vec3d_st(), max_size=4).map(tuple), veclist_st()),
+    "array": st.one_of(st.lists(st.lists(anydouble, min_size=3, max_size=3), max_size=4), veclist_st(),
+                       st.lists(vec3d_st(), max_size=4)),
     **INSTANCES,
 }
 

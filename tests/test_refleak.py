@@ -14,9 +14,12 @@ Needs a debug interpreter (sys.gettotalrefcount) with orvath built against it
 (`make test-refleak`); anywhere else the module skips.
 """
 import contextlib
+import copy
 import ctypes
 import gc
 import os
+import pickle
+import struct
 import sys
 from typing import Callable, NamedTuple, Optional
 
@@ -32,6 +35,7 @@ from refleak.oddities import (  # noqa: E402
     ConvertsToWrongType, EqRaises, EqReturnsBadTruth, Hostile, RaisesOnConvert, Reenter, Seq,
     SeqIterAction, SeqIterNotIterator, SeqIterRaises, fake_numpy_bool)
 
+import orvath  # noqa: E402
 from orvath import geometry  # noqa: E402
 
 
@@ -404,6 +408,11 @@ for _ in range(7):
     _BIG.extend(_BIG * 1.0)                      # 128,000 elements, 3 MB
 _MID = VecList([Vec3d(float(i), 0.5, 2.0) for i in range(3000)])
 
+
+def _with_view_of_big():
+    with memoryview(_BIG):
+        _BIG.rotate(Quat(1.0, 0.0, 0.0, 0.0))
+
 POOLED_CASES = [Case(f"pooled {name}", call, None, 50) for name, call in [
     ("normalize", _BIG.normalize),
     ("scale", lambda: _BIG * 2.0),
@@ -415,6 +424,10 @@ POOLED_CASES = [Case(f"pooled {name}", call, None, 50) for name, call in [
     ("iter", lambda: iter(_BIG)),
     ("repr", lambda: repr(_MID)),
     ("copy by extend", lambda: VecList.empty().extend(_BIG)),
+    ("from_array", lambda: VecList.from_array(_BIG)),
+    ("from_array strided", lambda: VecList.from_array(memoryview(_BIG)[::2])),
+    ("pickle", lambda: pickle.loads(pickle.dumps(_BIG, 4))),
+    ("rotate with a view", _with_view_of_big),
 ]] + [Case("pooled rotate of a growing list", lambda: _grow_and_rotate(), None, 50)]
 
 
@@ -425,6 +438,87 @@ def _grow_and_rotate():
     vl.rotate(Quat(0.0, 1.0, 0.0, 0.0))
     return vl.collapse(2)
 
+
+# The buffer protocol, VecList.from_array, pickling and copying.
+def _rows(fmt="d", n=2):
+    return memoryview(bytes(struct.calcsize(fmt) * 3 * n)).cast(fmt, (n, 3))
+
+
+def _with_view(call):
+    def run():
+        vl = vl2()
+        with memoryview(vl):
+            return call(vl)
+    return run
+
+
+def _request(flags):
+    class View(ctypes.Structure):
+        _fields_ = [("buf", ctypes.c_void_p), ("obj", ctypes.c_void_p), ("len", ctypes.c_ssize_t),
+                    ("itemsize", ctypes.c_ssize_t), ("readonly", ctypes.c_int), ("ndim", ctypes.c_int),
+                    ("format", ctypes.c_char_p), ("shape", ctypes.c_void_p), ("strides", ctypes.c_void_p),
+                    ("suboffsets", ctypes.c_void_p), ("internal", ctypes.c_void_p)]
+
+    def run():
+        view = View()
+        ctypes.pythonapi.PyObject_GetBuffer(ctypes.py_object(vl2()), ctypes.byref(view), flags)
+        ctypes.pythonapi.PyBuffer_Release(ctypes.byref(view))
+    return run
+
+
+def _out_of_band():
+    vl, buffers = vl2(), []
+    data = pickle.dumps(vl, 5, buffer_callback=buffers.append)
+    return pickle.loads(data, buffers=buffers)
+
+
+_STATE = bytes(24)
+INTEROP_CASES = [
+    Case("memoryview(VecList)", lambda: memoryview(vl2()).release(), None),
+    Case("bytes(VecList)", lambda: bytes(vl2()), None),
+    Case("bytes(empty VecList)", lambda: bytes(VecList.empty()), None),
+    Case("buffer request, strides and format", _request(0x1C), None),
+    Case("buffer request, writable", _request(0x1), BufferError),
+    Case("buffer request, Fortran order", _request(0x58), BufferError),
+    Case("append with a view", _with_view(lambda vl: vl.append(o)), BufferError),
+    Case("extend with a view", _with_view(lambda vl: vl.extend(vl2())), BufferError),
+    Case("rotate with a view", _with_view(lambda vl: vl.rotate(Quat(0.0, 1.0, 0.0, 0.0))), None),
+    Case("from_array(memoryview)", lambda: VecList.from_array(_rows()), None),
+    Case("from_array(strided memoryview)", lambda: VecList.from_array(_rows(n=4)[::2]), None),
+    Case("from_array(float32 memoryview)", lambda: VecList.from_array(_rows("f")), None),
+    Case("from_array(int32 memoryview)", lambda: VecList.from_array(_rows("i")), None),
+    Case("from_array(VecList)", lambda: VecList.from_array(vl2()), None),
+    Case("from_array(to_array())", lambda: VecList.from_array(vl2().to_array()), None),
+    Case("from_array(rows of Vec3d)", lambda: VecList.from_array([o, o]), None),
+    Case("from_array(wrong shape)", lambda: VecList.from_array(memoryview(bytes(48)).cast("d")), ValueError),
+    Case("from_array(non-number format)", lambda: VecList.from_array(memoryview(bytes(6)).cast("c", (2, 3))),
+         TypeError),
+    Case("from_array(short row)", lambda: VecList.from_array([[1.0, 2.0, 3.0], [1.0]]), ValueError),
+    Case("from_array(row not a sequence)", lambda: VecList.from_array([[1.0, 2.0, 3.0], 1.0]), TypeError),
+    Case("from_array(row of str)", lambda: VecList.from_array([[1.0, "x", 3.0]]), TypeError),
+    Case("from_array(raising __float__)", lambda: VecList.from_array([[1.0, RaisesOnConvert(), 3.0]]), Hostile),
+    Case("from_array(int)", lambda: VecList.from_array(5), TypeError),
+    Case("from_array(iterator raises)", lambda: VecList.from_array(SeqIterRaises([[1, 2, 3]] * 2, 1, Hostile("it"))),
+         Hostile),
+    Case("from_array(lying __len__)", lambda: VecList.from_array(Seq([[1, 2, 3]], length=2**62)), None),
+    *[Case(f"pickle {type(x()).__name__} protocol {p}", lambda x=x, p=p: pickle.loads(pickle.dumps(x(), p)), None)
+      for x in (v3, vl2, lambda: Quat(1, 2, 3, 4), lambda: AngleRadians(1.0), lambda: AngleDegrees(2.0),
+                Plane.xy, circle) for p in (2, 5)],
+    Case("copy.copy(VecList)", lambda: copy.copy(vl2()), None),
+    Case("copy.deepcopy(Circle)", lambda: copy.deepcopy(circle()), None),
+    Case("pickle out of band", _out_of_band, None),
+    Case("_restore unknown name", lambda: orvath._restore("Nope", _STATE), ValueError),
+    Case("_restore wrong size", lambda: orvath._restore("Quat", _STATE), ValueError),
+    Case("_restore list of wrong size", lambda: orvath._restore("VecList", bytes(25)), ValueError),
+    Case("_restore name not str", lambda: orvath._restore(1, _STATE), TypeError),
+    Case("_restore state not a buffer", lambda: orvath._restore("Vec3d", 1.0), TypeError),
+    Case("_restore keywords", lambda: orvath._restore(state=_STATE, name="Vec3d"), None),
+    Case("_restore missing state", lambda: orvath._restore("Vec3d"), TypeError),
+    Case("_restore extra argument", lambda: orvath._restore("Vec3d", _STATE, 1), TypeError),
+]
+# The exporters here are memoryviews: creating a numpy array moves the debug
+# interpreter's reference total by itself.
+SPECIAL_CASES += INTEROP_CASES
 
 if numpy is not None:
     SPECIAL_CASES.append(Case("circle_point(numpy.bool_)",

@@ -12,6 +12,8 @@ Annotations are small expression tuples:
     ("tuple", X, Y, ...)      builtins.tuple[X, Y, ...]
     ("seq", X)                collections.abc.Sequence[X]
     ("or_none", X)            X | None
+    ("or", X, Y)              X | Y
+    ("attr", "a.b.C")         a name from another module, written out in full
     None                      the constant None
 """
 
@@ -57,6 +59,23 @@ def function(name, params, returns):
     return {"kind": "function", "name": name, "params": list(params), "returns": returns}
 
 
+def slot(name, params, returns):
+    """A member the interpreter makes from a C slot, with its own argument
+    parsing: it has a typing record but no parameter list of ours."""
+    return {"kind": "slot", "name": name, "params": list(params), "returns": returns}
+
+
+BUFFER = ("attr", "collections.abc.Buffer")
+# What __reduce__ hands pickle: the reconstructor and its arguments, the class
+# name and the state block.
+REDUCED = ("tuple", ("b", "object"), ("tuple", STR, ("b", "bytes")))
+REDUCED_LIST = ("tuple", ("b", "object"), ("tuple", STR, BUFFER))
+
+
+def reduce_method():
+    return method("__reduce__", [], REDUCED)
+
+
 CLASSES = {
     "Vec3d": [
         ctor(("x", FLOAT), ("y", FLOAT), ("z", FLOAT)),
@@ -89,6 +108,7 @@ CLASSES = {
         op("__getitem__", [("index", INT)], FLOAT),
         op("__hash__", [], INT),
         op("__repr__", [], STR),
+        reduce_method(),
     ],
     "VecList": [
         ctor(("list", ("seq", V))),
@@ -116,6 +136,10 @@ CLASSES = {
         op("__len__", [], INT),
         op("__iter__", [], cls("VecListIterator")),
         op("__repr__", [], STR),
+        static("from_array", [("array", ("or", BUFFER, ("seq", ("seq", FLOAT))))], cls("VecList")),
+        method("__reduce__", [], REDUCED_LIST),
+        method("__reduce_ex__", [("protocol", ("attr", "typing.SupportsIndex"))], REDUCED_LIST),
+        slot("__buffer__", [("flags", INT)], ("b", "memoryview")),
     ],
     "VecListIterator": [
         op("__iter__", [], cls("VecListIterator")),
@@ -137,6 +161,7 @@ CLASSES = {
         op("__eq__", [("other", cls("Quat"))], BOOL),
         op("__ne__", [("other", cls("Quat"))], BOOL),
         op("__repr__", [], STR),
+        reduce_method(),
     ],
     "AngleRadians": [
         ctor(("angle", FLOAT)),
@@ -153,6 +178,7 @@ CLASSES = {
         *[op(n, [("other", cls("AngleRadians"))], BOOL)
           for n in ("__eq__", "__lt__", "__le__", "__gt__", "__ge__")],
         op("__repr__", [], STR),
+        reduce_method(),
     ],
     "AngleDegrees": [
         ctor(("angle", FLOAT)),
@@ -162,6 +188,7 @@ CLASSES = {
         *[op(n, [("other", cls("AngleDegrees"))], BOOL)
           for n in ("__eq__", "__lt__", "__le__", "__gt__", "__ge__")],
         op("__repr__", [], STR),
+        reduce_method(),
     ],
     "Plane": [
         ctor(("normal", V), ("distance", FLOAT)),
@@ -171,6 +198,7 @@ CLASSES = {
         static("xy", [], cls("Plane")), static("xz", [], cls("Plane")), static("yz", [], cls("Plane")),
         method("contains_point", [("point", V)], BOOL),
         method("distance_to_point", [("point", V)], FLOAT),
+        reduce_method(),
     ],
     "Circle": [
         ctor(("center", V), ("radius", FLOAT), ("normal", V)),
@@ -181,6 +209,7 @@ CLASSES = {
         method("in_same_plane", [("other", cls("Circle"))], BOOL),
         method("is_degenerate", [], BOOL),
         op("__eq__", [("other", cls("Circle"))], BOOL),
+        reduce_method(),
     ],
 }
 
@@ -192,6 +221,14 @@ FUNCTIONS = {
                                        [("circle", cls("Circle")), ("point", V), ("inner", BOOL)], BOOL),
     "circle_circle": function("circle_circle",
                               [("circle1", cls("Circle")), ("circle2", cls("Circle"))], ("tuple", V, V)),
+}
+
+# Functions of the top-level module that it does not publish (not in __all__,
+# no typing record): parsed and documented like the others. _restore is the
+# reconstructor that pickles and copies name, since the classes' own names
+# ("builtins.Vec3d") cannot be imported.
+PRIVATE_FUNCTIONS = {
+    "_restore": function("_restore", [("name", STR), ("state", BUFFER)], None),
 }
 
 # Published names in publication order; "geometry" is the submodule.
