@@ -183,9 +183,11 @@ def test_views_and_appends_on_two_threads():
     stop = threading.Event()
 
     def viewer():
-        while not stop.is_set():
+        while True:
             with memoryview(vl) as m:
                 seen.append(m.tobytes())
+            if stop.is_set():
+                break
 
     def appender():
         for i in range(1, 3000):
