@@ -169,29 +169,37 @@ PyObject* bulk_result(const Elements& in, Op op) noexcept {
 // ---------------------------------------------------------------------------
 // Lifecycle
 
-// Copies the items of any sequence of Vec3d. PyObject_Size only sizes the
-// first allocation: a sequence that cannot tell its length still converts.
-bool elements_from_sequence(PyObject* seq, const char* arg, Elements& out) noexcept {
-    if (PyUnicode_Check(seq)) {
-        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-        return err::argument(arg);
-    }
+// The items of any sequence, in iteration order, each turned into a vector by
+// convert(item, index, v). PyObject_Size only sizes the first allocation: a
+// sequence that cannot tell its length (or lies about it) still converts.
+template <class Convert>
+bool elements_from_items(PyObject* seq, const char* arg, Elements& out, Convert convert) noexcept {
     if (!PySequence_Check(seq)) return err::type_mismatch(seq, "Sequence", arg);
     const Py_ssize_t hint = PyObject_Size(seq);
     if (hint < 0) PyErr_Clear();
     else (void)out.reserve(static_cast<std::size_t>(hint));  // a refused hint just means growing later
     Ref iter = Ref::steal(PyObject_GetIter(seq));
     if (!iter) return err::argument(arg);
-    for (;;) {
+    for (std::size_t index = 0;; ++index) {
         PyObject* raw;
         const int r = PyIter_NextItem(iter.get(), &raw);
         if (r < 0) return err::argument(arg);
         if (r == 0) return true;
         Ref item = Ref::steal(raw);
         Vec3 v;
-        if (!arg_vec3(item.get(), arg, v)) return false;
+        if (!convert(item.get(), index, v)) return false;
         if (!out.push_back(v)) return err::no_memory();
     }
+}
+
+// The constructor's items: Vec3d objects only.
+bool elements_from_sequence(PyObject* seq, const char* arg, Elements& out) noexcept {
+    if (PyUnicode_Check(seq)) {
+        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        return err::argument(arg);
+    }
+    return elements_from_items(seq, arg, out,
+                               [arg](PyObject* item, std::size_t, Vec3& v) { return arg_vec3(item, arg, v); });
 }
 
 PyObject* vec_list_make(PyTypeObject* type, PyObject* const* a) noexcept {
@@ -246,25 +254,11 @@ bool row_from_sequence(PyObject* row, std::size_t index, const char* arg, Vec3& 
     return true;
 }
 
-// from_array, from a sequence of rows: taken by iteration like the
-// constructor's items, the length only sizing the first allocation.
+// from_array, from a sequence of rows, taken like the constructor's items.
 bool elements_from_rows(PyObject* seq, const char* arg, Elements& out) noexcept {
-    if (!PySequence_Check(seq)) return err::type_mismatch(seq, "Sequence", arg);
-    const Py_ssize_t hint = PyObject_Size(seq);
-    if (hint < 0) PyErr_Clear();
-    else (void)out.reserve(static_cast<std::size_t>(hint));  // a refused hint just means growing later
-    Ref iter = Ref::steal(PyObject_GetIter(seq));
-    if (!iter) return err::argument(arg);
-    for (std::size_t index = 0;; ++index) {
-        PyObject* raw;
-        const int r = PyIter_NextItem(iter.get(), &raw);
-        if (r < 0) return err::argument(arg);
-        if (r == 0) return true;
-        Ref row = Ref::steal(raw);
-        Vec3 v;
-        if (!row_from_sequence(row.get(), index, arg, v)) return false;
-        if (!out.push_back(v)) return err::no_memory();
-    }
+    return elements_from_items(seq, arg, out, [arg](PyObject* row, std::size_t index, Vec3& v) {
+        return row_from_sequence(row, index, arg, v);
+    });
 }
 
 PyObject* vec_list_from_array(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {

@@ -15,7 +15,7 @@ NAMING_CALLS = {
     r"\berr::argument": 0,
     r"\berr::type_mismatch": 2,
     r"\bfrom_object": 1,
-    r"\belements_from_(?:sequence|buffer|rows)": 1,
+    r"\belements_from_(?:sequence|buffer|rows|items)": 1,
     r"\brow_from_sequence": 2,
     r"\berr::(?:array_format|row_type)": -1,
 }
