@@ -6,28 +6,11 @@
 // payloads), and the same block on every machine. Nothing is recomputed on the
 // way back: a Plane or Circle gets exactly the fields it had, without being
 // normalised again.
-#include <bit>
-#include <cstdint>
-#include <cstring>
-
 #include "objects.hpp"
 #include "surface.hpp"
 
 namespace orvath {
 namespace {
-
-void store_le(unsigned char* p, double d) noexcept {
-    std::uint64_t bits = std::bit_cast<std::uint64_t>(d);
-    if constexpr (std::endian::native == std::endian::big) bits = __builtin_bswap64(bits);
-    std::memcpy(p, &bits, sizeof bits);
-}
-
-double load_le(const unsigned char* p) noexcept {
-    std::uint64_t bits;
-    std::memcpy(&bits, p, sizeof bits);
-    if constexpr (std::endian::native == std::endian::big) bits = __builtin_bswap64(bits);
-    return std::bit_cast<double>(bits);
-}
 
 // The fields of each value, in the order its state lists them.
 template <class V>

@@ -446,13 +446,9 @@ PyObject* state_block(const Elements& elements) noexcept {
         if (!bulk::copy_vectors(*pool, elements.data(), out, n)) return chunk_failed();
     } else {
         for (std::size_t i = 0; i < n; ++i) {
-            const std::uint64_t c[3] = {std::bit_cast<std::uint64_t>(elements[i].x),
-                                        std::bit_cast<std::uint64_t>(elements[i].y),
-                                        std::bit_cast<std::uint64_t>(elements[i].z)};
-            for (int k = 0; k < 3; ++k) {
-                const std::uint64_t le = __builtin_bswap64(c[k]);
-                std::memcpy(out + 24 * i + 8 * k, &le, 8);
-            }
+            store_le(out + 24 * i, elements[i].x);
+            store_le(out + 24 * i + 8, elements[i].y);
+            store_le(out + 24 * i + 16, elements[i].z);
         }
     }
     return block.release();
