@@ -135,9 +135,10 @@ private:
 };
 
 // A class's type object, created from its spec on first need. get() is inline:
-// every result object of a hot call asks for its type. `finish`, if given,
-// completes a new type (class attributes a spec cannot hold) before anyone
-// sees it; it returns false with an error set on failure.
+// every result object of a hot call asks for its type.
+// `finish`, if given, completes a new type before anyone sees it (class
+// attributes a PyType_Spec cannot hold); false from it, with an error set,
+// fails the creation.
 class TypeCell {
 public:
     explicit constexpr TypeCell(PyType_Spec* type_spec, bool (*finish)(PyTypeObject*) noexcept = nullptr) noexcept

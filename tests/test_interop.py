@@ -406,9 +406,9 @@ def lying_exporter(ndim=2, shape=(2, 3), itemsize=8, fmt=b"d", length=None, subo
 
     callback = GETBUFFER(getbuffer)
     slots = (PyTypeSlot * 2)(PyTypeSlot(Py_bf_getbuffer, ctypes.cast(callback, ctypes.c_void_p)), PyTypeSlot(0, None))
-    spec = PyTypeSpec(b"lying.Exporter", 0, 0, 0, slots)
+    type_description = PyTypeSpec(b"lying.Exporter", 0, 0, 0, slots)
     ctypes.pythonapi.PyType_FromSpec.restype = ctypes.py_object
-    cls = ctypes.pythonapi.PyType_FromSpec(ctypes.byref(spec))
+    cls = ctypes.pythonapi.PyType_FromSpec(ctypes.byref(type_description))
     cls.keep = (memory, shape_array, suboffset_array, callback)  # alive as long as the type
     return cls()
 
