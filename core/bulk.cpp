@@ -1,11 +1,13 @@
-// The kernels of the bulk operations, the nearest-element search and the
-// element text.
+// The kernels of the bulk operations, the nearest-element search, the
+// element text and the readers of foreign rows.
 #include "core/bulk.hpp"
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <limits>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "core/float_text.hpp"
@@ -206,6 +208,197 @@ TextStatus format_elements(Pool& pool, const Vec3* in, std::size_t n, std::strin
     if (!text) return out_of_memory.load() ? TextStatus::OutOfMemory : TextStatus::Failed;
     out = std::move(*text);
     return TextStatus::Ok;
+}
+
+// ---------------------------------------------------------------------------
+// Foreign rows
+
+bool copy_vectors(Pool& pool, const void* src, void* dst, std::size_t n) noexcept {
+    const auto* from = static_cast<const unsigned char*>(src);
+    auto* to = static_cast<unsigned char*>(dst);
+    constexpr std::size_t kBytes = sizeof(Vec3);
+    return run_chunks(pool, n, cost::kOffset, [=](std::size_t b, std::size_t e) {
+        std::memcpy(to + b * kBytes, from + b * kBytes, (e - b) * kBytes);
+    });
+}
+
+namespace {
+
+struct Code {
+    char code;
+    Scalar type;  // with the standard size; the native size may differ (below)
+    std::size_t size;
+};
+
+constexpr Code kCodes[] = {
+    {'d', Scalar::F64, 8}, {'f', Scalar::F32, 4}, {'e', Scalar::F16, 2},  {'b', Scalar::I8, 1},
+    {'B', Scalar::U8, 1},  {'h', Scalar::I16, 2}, {'H', Scalar::U16, 2}, {'i', Scalar::I32, 4},
+    {'I', Scalar::U32, 4}, {'l', Scalar::I32, 4}, {'L', Scalar::U32, 4}, {'q', Scalar::I64, 8},
+    {'Q', Scalar::U64, 8}, {'?', Scalar::Bool, 1},
+};
+
+// The integer type of `size` bytes; F64 (never an integer) when there is none.
+Scalar integer_of(std::size_t size, bool is_signed) noexcept {
+    switch (size) {
+        case 1: return is_signed ? Scalar::I8 : Scalar::U8;
+        case 2: return is_signed ? Scalar::I16 : Scalar::U16;
+        case 4: return is_signed ? Scalar::I32 : Scalar::U32;
+        case 8: return is_signed ? Scalar::I64 : Scalar::U64;
+        default: return Scalar::F64;
+    }
+}
+
+// The native size of an integer code, as the C compiler lays it out.
+std::size_t native_size(char code) noexcept {
+    switch (code) {
+        case 'h': case 'H': return sizeof(short);
+        case 'i': case 'I': return sizeof(int);
+        case 'l': case 'L': return sizeof(long);
+        case 'q': case 'Q': return sizeof(long long);
+        case 'n': case 'N': return sizeof(std::size_t);
+        default: return 0;
+    }
+}
+
+}  // namespace
+
+std::optional<ElementFormat> parse_format(std::string_view format) noexcept {
+    constexpr bool kLittle = std::endian::native == std::endian::little;
+    bool native_sizes = true;
+    bool swapped = false;
+    if (!format.empty()) {
+        switch (format.front()) {
+            case '@': case '^': format.remove_prefix(1); break;
+            case '=': native_sizes = false; format.remove_prefix(1); break;
+            case '<': native_sizes = false; swapped = !kLittle; format.remove_prefix(1); break;
+            case '>': case '!': native_sizes = false; swapped = kLittle; format.remove_prefix(1); break;
+            default: break;
+        }
+    }
+    if (format.size() != 1) return std::nullopt;
+    const char c = format.front();
+    if (c == 'n' || c == 'N') {
+        if (!native_sizes) return std::nullopt;  // size_t codes exist in native mode only
+        return ElementFormat{integer_of(sizeof(std::size_t), c == 'n'), sizeof(std::size_t), swapped};
+    }
+    for (const Code& k : kCodes) {
+        if (k.code != c) continue;
+        const std::size_t size = native_sizes && native_size(c) ? native_size(c) : k.size;
+        Scalar type = k.type;
+        if (size != k.size) type = integer_of(size, c >= 'a');
+        if (type == Scalar::F64 && c != 'd') return std::nullopt;  // an integer of no supported width
+        return ElementFormat{type, size, swapped};
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+template <class U>
+U byte_swapped(U v) noexcept {
+    if constexpr (sizeof(U) == 1)
+        return v;
+    else if constexpr (sizeof(U) == 2)
+        return __builtin_bswap16(v);
+    else if constexpr (sizeof(U) == 4)
+        return __builtin_bswap32(v);
+    else
+        return __builtin_bswap64(v);
+}
+
+// The C type each element is stored as (binary16 as its raw bits, bool as a byte).
+template <Scalar S> struct Stored;
+template <> struct Stored<Scalar::F64> { using type = double; };
+template <> struct Stored<Scalar::F32> { using type = float; };
+template <> struct Stored<Scalar::F16> { using type = std::uint16_t; };
+template <> struct Stored<Scalar::I8> { using type = std::int8_t; };
+template <> struct Stored<Scalar::U8> { using type = std::uint8_t; };
+template <> struct Stored<Scalar::I16> { using type = std::int16_t; };
+template <> struct Stored<Scalar::U16> { using type = std::uint16_t; };
+template <> struct Stored<Scalar::I32> { using type = std::int32_t; };
+template <> struct Stored<Scalar::U32> { using type = std::uint32_t; };
+template <> struct Stored<Scalar::I64> { using type = std::int64_t; };
+template <> struct Stored<Scalar::U64> { using type = std::uint64_t; };
+template <> struct Stored<Scalar::Bool> { using type = std::uint8_t; };
+
+template <std::size_t N> struct Bits;
+template <> struct Bits<1> { using type = std::uint8_t; };
+template <> struct Bits<2> { using type = std::uint16_t; };
+template <> struct Bits<4> { using type = std::uint32_t; };
+template <> struct Bits<8> { using type = std::uint64_t; };
+
+// binary16 to binary64, bit for bit as numpy's half-to-double: every value is
+// exact, and a NaN keeps its sign and payload (shifted into the high bits).
+double half_to_double(std::uint16_t h) noexcept {
+    const std::uint64_t sign = static_cast<std::uint64_t>(h >> 15) << 63;
+    const unsigned exponent = (h >> 10) & 0x1F;
+    const std::uint64_t fraction = h & 0x3FF;
+    if (exponent == 0x1F) return std::bit_cast<double>(sign | (std::uint64_t{0x7FF} << 52) | (fraction << 42));
+    if (exponent != 0)
+        return std::bit_cast<double>(sign | (std::uint64_t{exponent - 15 + 1023} << 52) | (fraction << 42));
+    // Zero and subnormals: fraction * 2^-24 is exact.
+    const double magnitude = static_cast<double>(fraction) * 0x1p-24;
+    return sign ? -magnitude : magnitude;
+}
+
+// One number at p (any alignment): its bytes, swapped if need be, then
+// converted. The integer conversions round to nearest-even like float(int).
+template <Scalar S, bool Swap>
+inline double load(const unsigned char* p) noexcept {
+    using T = typename Stored<S>::type;
+    using U = typename Bits<sizeof(T)>::type;
+    U bits;
+    std::memcpy(&bits, p, sizeof bits);
+    if constexpr (Swap) bits = byte_swapped(bits);
+    if constexpr (S == Scalar::F16)
+        return half_to_double(bits);
+    else if constexpr (S == Scalar::Bool)
+        return bits != 0 ? 1.0 : 0.0;
+    else
+        return static_cast<double>(std::bit_cast<T>(bits));
+}
+
+template <Scalar S, bool Swap>
+ORVATH_KERNEL void read_kernel(Rows rows, Vec3* __restrict out, std::size_t begin, std::size_t end) noexcept {
+    const std::ptrdiff_t c = rows.column;
+    for (std::size_t i = begin; i < end; ++i) {
+        const unsigned char* p = rows.base + static_cast<std::ptrdiff_t>(i) * rows.row;
+        out[i] = {load<S, Swap>(p), load<S, Swap>(p + c), load<S, Swap>(p + 2 * c)};
+    }
+}
+
+template <Scalar S, bool Swap>
+bool read_as(Pool& pool, const Rows& rows, Vec3* out, std::size_t n) noexcept {
+    return run_chunks(pool, n, cost::kConvert,
+                      [&](std::size_t b, std::size_t e) { read_kernel<S, Swap>(rows, out, b, e); });
+}
+
+template <bool Swap>
+bool read_swapped(Pool& pool, const Rows& rows, Scalar type, Vec3* out, std::size_t n) noexcept {
+    switch (type) {
+        case Scalar::F64: return read_as<Scalar::F64, Swap>(pool, rows, out, n);
+        case Scalar::F32: return read_as<Scalar::F32, Swap>(pool, rows, out, n);
+        case Scalar::F16: return read_as<Scalar::F16, Swap>(pool, rows, out, n);
+        case Scalar::I8: return read_as<Scalar::I8, Swap>(pool, rows, out, n);
+        case Scalar::U8: return read_as<Scalar::U8, Swap>(pool, rows, out, n);
+        case Scalar::I16: return read_as<Scalar::I16, Swap>(pool, rows, out, n);
+        case Scalar::U16: return read_as<Scalar::U16, Swap>(pool, rows, out, n);
+        case Scalar::I32: return read_as<Scalar::I32, Swap>(pool, rows, out, n);
+        case Scalar::U32: return read_as<Scalar::U32, Swap>(pool, rows, out, n);
+        case Scalar::I64: return read_as<Scalar::I64, Swap>(pool, rows, out, n);
+        case Scalar::U64: return read_as<Scalar::U64, Swap>(pool, rows, out, n);
+        case Scalar::Bool: return read_as<Scalar::Bool, Swap>(pool, rows, out, n);
+    }
+    return false;
+}
+
+}  // namespace
+
+bool read_rows(Pool& pool, const Rows& rows, const ElementFormat& format, Vec3* out, std::size_t n) noexcept {
+    if (format.type == Scalar::F64 && !format.swapped && rows.row == 24 && rows.column == 8)
+        return copy_vectors(pool, rows.base, out, n);
+    return format.swapped ? read_swapped<true>(pool, rows, format.type, out, n)
+                          : read_swapped<false>(pool, rows, format.type, out, n);
 }
 
 }  // namespace orvath::core::bulk

@@ -1,6 +1,6 @@
 // Bulk operations over contiguous arrays of vectors: the element operations of
 // the VecList members, the work each costs the pool, the nearest-element
-// search and the element text.
+// search, the element text, and copying vectors in from foreign memory.
 //
 // Entry i of every element-wise operation is the core function of the single
 // vector applied to element i, so a bulk result equals the single results
@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/pool.hpp"
 #include "core/quat.hpp"
@@ -33,6 +34,7 @@ inline constexpr std::size_t kNormalize = 16;  // a square root and three divisi
 inline constexpr std::size_t kRotate = 30;
 inline constexpr std::size_t kNearest = 6;     // one key of the nearest search, consecutive elements
 inline constexpr std::size_t kText = 400;      // three shortest round-trip conversions
+inline constexpr std::size_t kConvert = 6;     // three loads from any layout, each converted to double
 }  // namespace cost
 
 // ---------------------------------------------------------------------------
@@ -155,5 +157,45 @@ std::optional<Nearest> minimum_distance_to(Pool& pool, const Vec3* in, std::size
 enum class TextStatus { Ok, OutOfMemory, Failed };
 
 TextStatus format_elements(Pool& pool, const Vec3* in, std::size_t n, std::string& out) noexcept;
+
+// ---------------------------------------------------------------------------
+// Copying vectors in from memory laid out by someone else: an exported buffer,
+// a pickled block. Nothing is assumed about the alignment of the source.
+
+// n vectors, 24 bytes each, copied byte for byte from `src` to `dst` (which
+// must not overlap), in chunks on the pool. NaN payloads, signalling NaNs
+// included, arrive unchanged.
+bool copy_vectors(Pool& pool, const void* src, void* dst, std::size_t n) noexcept;
+
+// The number types a buffer may hold, by the struct-module codes of PEP 3118:
+// d f e (binary64, binary32, binary16), b B h H i I l L q Q n N (integers), ? (bool).
+enum class Scalar : std::uint8_t { F64, F32, F16, I8, U8, I16, U16, I32, U32, I64, U64, Bool };
+
+struct ElementFormat {
+    Scalar type;
+    std::size_t size;  // bytes per element
+    bool swapped;      // stored in the other byte order than this machine's
+};
+
+// The format of one element: an optional byte-order mark ('@' and '^' native,
+// '=' native order with standard sizes, '<' little, '>' and '!' big), then one
+// of the codes above. nullopt for anything else: complex ("Zd"), objects
+// ("O"), bytes ("3s"), structures, several codes, repeat counts, pointers.
+std::optional<ElementFormat> parse_format(std::string_view format) noexcept;
+
+// Rows of three numbers: number k of row i lives at base + i * row + k * column
+// (strides in bytes, negative or zero allowed).
+struct Rows {
+    const unsigned char* base;
+    std::ptrdiff_t row;
+    std::ptrdiff_t column;
+};
+
+// out[i] = the three numbers of row i, i in [0, n), each converted to double
+// as Python's float() converts the scalar: exactly for every float format,
+// rounded to nearest-even for integers beyond 2^53, 1.0 or 0.0 for a bool
+// (any non-zero byte is true). Native doubles in 24-byte rows are copied as
+// bytes. On the pool above the serial cutoff; false when a chunk failed.
+bool read_rows(Pool& pool, const Rows& rows, const ElementFormat& format, Vec3* out, std::size_t n) noexcept;
 
 }  // namespace orvath::core::bulk

@@ -74,6 +74,14 @@ class AngleDegrees:
         """The negation of `==`, also for other objects."""
     def __neg__(self, /) -> AngleDegrees:
         """`-a`: the sign flipped exactly (0.0 becomes -0.0)."""
+    def __reduce__(self, /) -> builtins.tuple[builtins.object, builtins.tuple[builtins.str, builtins.bytes]]:
+        """Pickling and copying: `(orvath._restore, ("AngleDegrees", state))`, where the state is
+        the stored doubles (the angle) as little-endian bytes. Every bit survives a round trip in
+        every protocol, -0.0, infinities and NaN payloads included; `copy.copy` and
+        `copy.deepcopy` give a new, independent object with the same bits. The reconstructor is a
+        private function of the module, because the class is named `builtins.AngleDegrees`, where
+        pickle cannot find it.
+        """
     def __repr__(self, /) -> builtins.str:
         """The angle in the text form of Vec3d components followed directly by the degree sign:
         "90°", "-45.5°".
@@ -145,6 +153,14 @@ class AngleRadians:
     def __radd__(self, other: AngleRadians, /) -> AngleRadians:
         """`a.__radd__(b)` computes `b + a` with `b` as the left operand: an AngleRadians adds as
         `+` does, anything else gives NotImplemented.
+        """
+    def __reduce__(self, /) -> builtins.tuple[builtins.object, builtins.tuple[builtins.str, builtins.bytes]]:
+        """Pickling and copying: `(orvath._restore, ("AngleRadians", state))`, where the state is
+        the stored doubles (the angle) as little-endian bytes. Every bit survives a round trip in
+        every protocol, -0.0, infinities and NaN payloads included; `copy.copy` and
+        `copy.deepcopy` give a new, independent object with the same bits. The reconstructor is a
+        private function of the module, because the class is named `builtins.AngleRadians`, where
+        pickle cannot find it.
         """
     def __repr__(self, /) -> builtins.str:
         """The angle in the text form of Vec3d components, a space and "radians": "1 radians", "-0
@@ -292,6 +308,14 @@ class Quat:
         """
     def __ne__(self, other: builtins.object, /) -> builtins.bool:
         """The negation of `==`, from the same four tests."""
+    def __reduce__(self, /) -> builtins.tuple[builtins.object, builtins.tuple[builtins.str, builtins.bytes]]:
+        """Pickling and copying: `(orvath._restore, ("Quat", state))`, where the state is the stored
+        doubles (w, i, j, k) as little-endian bytes. Every bit survives a round trip in every
+        protocol, -0.0, infinities and NaN payloads included; `copy.copy` and `copy.deepcopy`
+        give a new, independent object with the same bits. The reconstructor is a private
+        function of the module, because the class is named `builtins.Quat`, where pickle cannot
+        find it.
+        """
     def __repr__(self, /) -> builtins.str:
         """"Quat(w, i, j, k)", each component in the text form of Vec3d (shortest round-trip
         decimal, no exponent, -0 for -0.0, NaN, inf).
@@ -421,6 +445,20 @@ class VecList:
         operand (a number, another VecList) gives NotImplemented, so the interpreter raises
         TypeError.
         """
+    __array_ufunc__: typing.ClassVar[None]
+    """None: numpy's scalars and arrays defer to the list's own operators instead of reading the
+    list as an array, so `np.float64(2) * vl` is a VecList and `vl + np.float64(1)` raises
+    TypeError as `vl + 1` does.
+    """
+    def __buffer__(self, flags: builtins.int, /) -> builtins.memoryview:
+        """The elements as a read-only, C-contiguous buffer of doubles: format "d", shape (len, 3),
+        strides (24, 8); an empty list gives shape (0, 3). `np.asarray(vl)` and `memoryview(vl)`
+        are views (nothing is copied), `bytes(vl)` and `np.array(vl)` copies. A writable request
+        raises BufferError("Object is not writable."). While any view is alive, `append` and
+        `extend` raise BufferError("Existing exports of data: object cannot be re-sized") and
+        change nothing; `rotate` still works and the views show the new values. A view keeps the
+        list alive.
+        """
     def __getitem__(self, index: builtins.int, /) -> Vec3d:
         """`vl[index]`: a new Vec3d copy of element `index`. An index at or beyond the length raises
         IndexError("Index out of bounds"); a negative one raises OverflowError (it is never
@@ -439,6 +477,22 @@ class VecList:
     def __radd__(self, other: typing.Never, /) -> types.NotImplementedType:
         """Always NotImplemented: a VecList is never the right operand of `+`, so `v + vl` raises
         TypeError.
+        """
+    def __reduce__(self, /) -> builtins.tuple[builtins.object, builtins.tuple[builtins.str, collections.abc.Buffer]]:
+        """Pickling and copying with protocols below 5: `(orvath._restore, ("VecList", state))`, the
+        state being the elements as one block of little-endian doubles. Every bit survives;
+        `copy.copy` and `copy.deepcopy` give a new, independent list.
+        """
+    def __reduce_ex__(self, /, protocol: typing.SupportsIndex) -> builtins.tuple[builtins.object, builtins.tuple[builtins.str, collections.abc.Buffer]]:
+        """What pickle calls: below protocol 5 as `__reduce__`; from protocol 5 the state is a
+        `pickle.PickleBuffer` over the list itself, written straight from the elements, or handed
+        out of band to a `buffer_callback` without a copy. Like any view it blocks `append` and
+        `extend` while the PickleBuffer lives. `protocol` follows the unsigned integer rule.
+        """
+    def __release_buffer__(self, buffer: builtins.memoryview, /) -> None:
+        """Ends one view of `__buffer__` (the interpreter calls it when a memoryview is released or
+        a numpy array that views the list is freed); once the last view has ended, `append` and
+        `extend` work again.
         """
     def __repr__(self, /) -> builtins.str:
         """"[", the elements in the text form of Vec3d joined by line feeds, "]"; an empty list
@@ -498,6 +552,20 @@ class VecList:
         """Adds copies of the elements of `other` at the end, in order, and returns None. Raises
         TypeError if `other` is not a VecList; extending a list with itself raises
         RuntimeError("Already mutably borrowed") and leaves it unchanged.
+        """
+    @staticmethod
+    def from_array(array: collections.abc.Buffer | collections.abc.Sequence[collections.abc.Sequence[builtins.float]]) -> VecList:
+        """A new VecList from `array`: any object with the buffer protocol of shape (n, 3) (a numpy
+        array, a memoryview, another VecList), in any number format, byte order and strides, or
+        any sequence of rows of three numbers (such as the result of `to_array`). Numbers convert
+        as `float()` converts them; float64 in native byte order is copied straight, on the
+        worker pool for long arrays. Peak memory is the input plus the new list.
+
+        Errors, with nothing created: ValueError("expected an array of shape (n, 3), got (4, 2)")
+        for a buffer of another shape, ValueError("expected a sequence of length 3 at index 1,
+        got length 2") for a short row; TypeError naming `array` for a format that is not a real
+        number (object, complex, bytes), for a row that is not a sequence, or for an element that
+        `float()` refuses; BufferError for an exporter whose description contradicts itself.
         """
     def is_unit(self, /) -> builtins.list[builtins.bool]:
         """A list of bools: whether each element's length is within 2**-52 of 1, as `Vec3d.is_unit`."""
@@ -621,6 +689,14 @@ class Vec3d:
     def __radd__(self, other: Vec3d, /) -> Vec3d:
         """`v.__radd__(w)` computes `w + v`, with `w` as the left operand: a Vec3d adds as `+` does,
         anything else gives NotImplemented.
+        """
+    def __reduce__(self, /) -> builtins.tuple[builtins.object, builtins.tuple[builtins.str, builtins.bytes]]:
+        """Pickling and copying: `(orvath._restore, ("Vec3d", state))`, where the state is the
+        stored doubles (x, y, z) as little-endian bytes. Every bit survives a round trip in every
+        protocol, -0.0, infinities and NaN payloads included; `copy.copy` and `copy.deepcopy`
+        give a new, independent object with the same bits. The reconstructor is a private
+        function of the module, because the class is named `builtins.Vec3d`, where pickle cannot
+        find it.
         """
     def __repr__(self, /) -> builtins.str:
         """"Vec3d(x, y, z)", each component as the shortest decimal that reads back as the same

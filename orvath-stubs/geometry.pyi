@@ -80,6 +80,14 @@ class Circle:
         """
     def __ne__(self, other: builtins.object, /) -> builtins.bool:
         """`not (a == b)`, by the interpreter's full `==`, so True for other objects."""
+    def __reduce__(self, /) -> builtins.tuple[builtins.object, builtins.tuple[builtins.str, builtins.bytes]]:
+        """Pickling and copying: `(orvath._restore, ("Circle", state))`, where the state is the
+        stored center, radius and normal as little-endian bytes, restored exactly as stored (a
+        radius or normal set through the setters is not made absolute or normalised again).
+        `copy.copy` and `copy.deepcopy` give a new circle with the same bits. The reconstructor
+        is a private function of the module, because the class is named `builtins.Circle`, where
+        pickle cannot find it.
+        """
     def get_plane(self, /) -> Plane:
         """The plane the circle lies in: `Plane.from_point(normal, center)`, so a normal stored at
         another length by the setter is normalised here. A NaN normal gives a plane of NaN.
@@ -168,6 +176,13 @@ class Plane:
         """
     @normal.setter
     def normal(self, /, value: Vec3d) -> None: ...
+    def __reduce__(self, /) -> builtins.tuple[builtins.object, builtins.tuple[builtins.str, builtins.bytes]]:
+        """Pickling and copying: `(orvath._restore, ("Plane", state))`, where the state is the
+        stored normal and distance as little-endian bytes, restored exactly as stored (a normal
+        set through the setter is not normalised again). `copy.copy` and `copy.deepcopy` give a
+        new plane with the same bits. The reconstructor is a private function of the module,
+        because the class is named `builtins.Plane`, where pickle cannot find it.
+        """
     def contains_point(self, /, point: Vec3d) -> builtins.bool:
         """True when |normal . point + distance| < 2**-52, strict. The tolerance does not grow with
         the coordinates, so far from the origin rounding alone can put a point of the plane

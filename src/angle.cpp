@@ -156,11 +156,13 @@ PyMethodDef angle_radians_methods[] = {
     {"csc", angle_radians_trig<core::csc>, METH_NOARGS, surface::angle_radians_csc_doc},
     {"cot", angle_radians_trig<core::cot>, METH_NOARGS, surface::angle_radians_cot_doc},
     {"to_degrees", angle_radians_to_degrees, METH_NOARGS, surface::angle_radians_to_degrees_doc},
+    {"__reduce__", reduce_value<AngleObject>, METH_NOARGS, surface::angle_radians_reduce_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyMethodDef angle_degrees_methods[] = {
     {"to_radians", angle_degrees_to_radians, METH_NOARGS, surface::angle_degrees_to_radians_doc},
+    {"__reduce__", reduce_value<AngleObject>, METH_NOARGS, surface::angle_degrees_reduce_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,6 +1,7 @@
 // The call conventions: argument parsing, conversions and error helpers.
 #include "call.hpp"
 
+#include <new>
 #include <string>
 
 #include "surface.hpp"
@@ -124,6 +125,73 @@ Fail panic_at(const char* file, int line, const char* message) noexcept {
     return {};
 }
 
+Fail not_writable() noexcept { return raise(PyExc_BufferError, "Object is not writable."); }
+
+Fail not_fortran_contiguous() noexcept {
+    return raise(PyExc_BufferError, "the elements are C-contiguous, not Fortran-contiguous");
+}
+
+// bytearray's own wording for the same conflict.
+Fail existing_exports() noexcept {
+    return raise(PyExc_BufferError, "Existing exports of data: object cannot be re-sized");
+}
+
+namespace {
+// "(4, 2)", "(3,)", "()": a shape as Python writes the tuple.
+std::string shape_text(int ndim, const Py_ssize_t* shape) {
+    std::string text = "(";
+    for (int i = 0; i < ndim; ++i) {
+        if (i > 0) text += ", ";
+        text += std::to_string(shape[i]);
+    }
+    text += ndim == 1 ? ",)" : ")";
+    return text;
+}
+}  // namespace
+
+Fail array_shape(int ndim, const Py_ssize_t* shape) noexcept {
+    try {
+        PyErr_Format(PyExc_ValueError, "expected an array of shape (n, 3), got %s",
+                     shape_text(ndim, shape).c_str());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    }
+    return {};
+}
+
+Fail array_format(const char* format, const char* arg) noexcept {
+    PyErr_Format(PyExc_TypeError, "expected an array of real numbers, got format '%s'", format);
+    return argument(arg);
+}
+
+Fail inconsistent_buffer(const char* what) noexcept {
+    PyErr_Format(PyExc_BufferError, "inconsistent buffer: %s", what);
+    return {};
+}
+
+Fail row_type(PyObject* row, std::size_t index, const char* arg) noexcept {
+    Ref holder;
+    PyErr_Format(PyExc_TypeError, "expected a sequence of length 3 at index %zu, got '%s' object", index,
+                 type_qualname(row, holder));
+    return argument(arg);
+}
+
+Fail row_length(std::size_t index, Py_ssize_t length) noexcept {
+    PyErr_Format(PyExc_ValueError, "expected a sequence of length 3 at index %zu, got length %zd", index, length);
+    return {};
+}
+
+Fail unknown_class(PyObject* name) noexcept {
+    PyErr_Format(PyExc_ValueError, "no class named %R can be restored", name);
+    return {};
+}
+
+Fail state_size(const char* class_name, std::size_t bytes, bool multiple, Py_ssize_t got) noexcept {
+    PyErr_Format(PyExc_ValueError, "the state of a %s is %s%zu bytes, got %zd", class_name,
+                 multiple ? "a multiple of " : "", bytes, got);
+    return {};
+}
+
 }  // namespace err
 
 PyObject* fault_type() noexcept {
@@ -138,7 +206,11 @@ PyObject* fault_type() noexcept {
 }
 
 PyTypeObject* TypeCell::create() noexcept {
-    return cell_.get([this] { return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(spec_)); });
+    return cell_.get([this]() -> PyTypeObject* {
+        Ref type = Ref::steal(PyType_FromSpec(spec_));
+        if (!type || (finish_ && !finish_(reinterpret_cast<PyTypeObject*>(type.get())))) return nullptr;
+        return reinterpret_cast<PyTypeObject*>(type.release());
+    });
 }
 
 // ---------------------------------------------------------------------------

@@ -78,6 +78,27 @@ Fail multiple_values(const Signature& sig, std::size_t param) noexcept;
 Fail missing(const Signature& sig, PyObject* const* filled) noexcept;
 // The fault exception: one diagnostic line on stderr, then raised.
 Fail panic_at(const char* file, int line, const char* message) noexcept;
+
+// Buffers: a list's exported views, arrays read by VecList.from_array, and
+// pickled state.
+Fail not_writable() noexcept;                // a writable view was requested
+Fail not_fortran_contiguous() noexcept;      // a column-major view was requested
+Fail existing_exports() noexcept;            // a resize while views are alive
+// ValueError "expected an array of shape (n, 3), got (4, 2)"; `shape` holds
+// ndim entries.
+Fail array_shape(int ndim, const Py_ssize_t* shape) noexcept;
+// TypeError naming the format, prefixed for `arg`.
+Fail array_format(const char* format, const char* arg) noexcept;
+// BufferError for an exporter whose description contradicts itself.
+Fail inconsistent_buffer(const char* what) noexcept;
+// Row `index` of a sequence of rows: not a sequence (TypeError, prefixed for
+// `arg`), or not of length 3 (ValueError).
+Fail row_type(PyObject* row, std::size_t index, const char* arg) noexcept;
+Fail row_length(std::size_t index, Py_ssize_t length) noexcept;
+// ValueError for pickled state: a class name that is not ours, a block of
+// the wrong size.
+Fail unknown_class(PyObject* name) noexcept;
+Fail state_size(const char* class_name, std::size_t bytes, bool multiple, Py_ssize_t got) noexcept;
 }  // namespace err
 
 #define ORVATH_PANIC(message) ::orvath::err::panic_at(__FILE__, __LINE__, (message))
@@ -115,9 +136,13 @@ private:
 
 // A class's type object, created from its spec on first need. get() is inline:
 // every result object of a hot call asks for its type.
+// `finish`, if given, completes a new type before anyone sees it (class
+// attributes a PyType_Spec cannot hold); false from it, with an error set,
+// fails the creation.
 class TypeCell {
 public:
-    explicit constexpr TypeCell(PyType_Spec* type_spec) noexcept : spec_(type_spec) {}
+    explicit constexpr TypeCell(PyType_Spec* type_spec, bool (*finish)(PyTypeObject*) noexcept = nullptr) noexcept
+        : spec_(type_spec), finish_(finish) {}
     PyTypeObject* get() noexcept {
         PyTypeObject* t = cell_.peek();
         return t ? t : create();
@@ -126,6 +151,7 @@ public:
 private:
     PyTypeObject* create() noexcept;
     PyType_Spec* spec_;
+    bool (*finish_)(PyTypeObject*) noexcept;
     OnceCell<PyTypeObject> cell_;
 };
 
@@ -373,6 +399,28 @@ public:
 
 private:
     Obj* obj_ = nullptr;
+};
+
+// A buffer view of another object, released when the guard dies (the
+// exporter's release runs on every path, success or failure).
+class BufferView {
+public:
+    BufferView() noexcept = default;
+    BufferView(const BufferView&) = delete;
+    BufferView& operator=(const BufferView&) = delete;
+    ~BufferView() { if (held_) PyBuffer_Release(&view_); }
+
+    // False with the exporter's error set (a TypeError for a non-exporter).
+    bool get(PyObject* o, int flags) noexcept {
+        held_ = PyObject_GetBuffer(o, &view_, flags) == 0;
+        return held_;
+    }
+    const Py_buffer& operator*() const noexcept { return view_; }
+    const Py_buffer* operator->() const noexcept { return &view_; }
+
+private:
+    Py_buffer view_{};
+    bool held_ = false;
 };
 
 // ---------------------------------------------------------------------------

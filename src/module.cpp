@@ -117,7 +117,13 @@ int orvath_exec(PyObject* module) noexcept {
     const char* text = PyUnicode_AsUTF8(full.get());
     if (text == nullptr) return -1;
     const char* dot = std::strrchr(text, '.');
-    return add_name(module, dot ? dot + 1 : text, geometry.get());
+    if (add_name(module, dot ? dot + 1 : text, geometry.get()) < 0) return -1;
+    // The reconstructor that pickles name: an attribute, but not published.
+    Ref module_name = Ref::steal(PyModule_GetNameObject(module));
+    if (!module_name) return -1;
+    Ref restore = Ref::steal(PyCMethod_New(&restore_function, module, module_name.get(), nullptr));
+    if (!restore) return -1;
+    return PyObject_SetAttrString(module, restore_function.ml_name, restore.get());
 }
 
 PyModuleDef_Slot orvath_slots[] = {

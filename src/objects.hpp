@@ -3,6 +3,10 @@
 // that one class uses for another's values.
 #pragma once
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
 #include "call.hpp"
 #include "core/circle.hpp"
 #include "core/plane.hpp"
@@ -39,6 +43,40 @@ inline PyTypeObject* circle_type() noexcept { return circle_cell.get(); }
 
 // The functions of orvath.geometry in publication order, ending with {}.
 extern PyMethodDef geometry_functions[];
+
+// ---------------------------------------------------------------------------
+// Pickling and copying (src/pickle.cpp). Every class pickles as a call of the
+// unpublished orvath._restore(name, state): the classes' own names
+// ("builtins.Vec3d") do not import, the function's does. The state is a block
+// of the value's doubles, little-endian.
+
+// orvath._restore, added to the module without being published.
+extern PyMethodDef restore_function;
+
+// (orvath._restore, (class name of `self`, state)); `state` is borrowed.
+PyObject* reduced(PyObject* self, PyObject* state) noexcept;
+
+// __reduce__ of the classes that hold a fixed number of doubles.
+template <class Obj>
+PyObject* reduce_value(PyObject* self, PyObject*) noexcept;
+
+// A new VecList holding the n vectors of a little-endian state block (in
+// src/vec_list.cpp).
+PyObject* vec_list_from_state(const unsigned char* data, std::size_t n) noexcept;
+
+// One double of a state block, at any alignment.
+inline void store_le(unsigned char* p, double d) noexcept {
+    std::uint64_t bits = std::bit_cast<std::uint64_t>(d);
+    if constexpr (std::endian::native == std::endian::big) bits = __builtin_bswap64(bits);
+    std::memcpy(p, &bits, sizeof bits);
+}
+
+inline double load_le(const unsigned char* p) noexcept {
+    std::uint64_t bits;
+    std::memcpy(&bits, p, sizeof bits);
+    if constexpr (std::endian::native == std::endian::big) bits = __builtin_bswap64(bits);
+    return std::bit_cast<double>(bits);
+}
 
 inline PyObject* new_vec3d(const core::Vec3& v) noexcept { return new_holder<Vec3dObject>(vec3d_type(), v); }
 inline PyObject* new_quat(const core::Quat& q) noexcept { return new_holder<QuatObject>(quat_type(), q); }

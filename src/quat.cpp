@@ -345,6 +345,7 @@ PyMethodDef quat_methods[] = {
     {"inverse", quat_inverse, METH_NOARGS, surface::quat_inverse_doc},
     {"slerp", method_cast<quat_slerp>(), METH_FASTCALL | METH_KEYWORDS, surface::quat_slerp_doc},
     {"then", method_cast<quat_then>(), METH_FASTCALL | METH_KEYWORDS, surface::quat_then_doc},
+    {"__reduce__", reduce_value<QuatObject>, METH_NOARGS, surface::quat_reduce_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

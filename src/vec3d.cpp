@@ -290,6 +290,7 @@ PyMethodDef vec3d_methods[] = {
      surface::vec3d_scalar_triple_product_doc},
     {"to_array", vec3d_to_array, METH_NOARGS, surface::vec3d_to_array_doc},
     {"to_quat", vec3d_to_quat, METH_NOARGS, surface::vec3d_to_quat_doc},
+    {"__reduce__", reduce_value<Vec3dObject>, METH_NOARGS, surface::vec3d_reduce_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,6 +1,10 @@
 // The Python classes VecList, a growable contiguous array of 3-D vectors
 // whose element-wise operations run on the process-wide worker pool, and
 // VecListIterator, which hands out the elements of a snapshot of one list.
+// A list also exports its elements through the buffer protocol and reads
+// arrays of any number format through from_array.
+#include <atomic>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -26,19 +30,62 @@ namespace bulk = core::bulk;
 
 using Elements = core::Buffer<Vec3>;
 
+// The buffer views alive over a list's elements. A view is counted while the
+// list's shared borrow is held, and append and extend read the count under the
+// exclusive one, so no view can start while the array may move, and the array
+// cannot move while a view is alive. A view is released without a borrow (a
+// release cannot fail), so on a free-threaded build the count is atomic in its
+// own right; with the interpreter lock every change happens under the lock.
+class ExportCount {
+public:
+    void add() noexcept {
+#ifdef Py_GIL_DISABLED
+        n_.fetch_add(1, std::memory_order_relaxed);
+#else
+        n_.store(n_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+#endif
+    }
+    // Release, so that a reader's last use of the memory happens before a
+    // resize that finds the count at zero.
+    void remove() noexcept {
+#ifdef Py_GIL_DISABLED
+        n_.fetch_sub(1, std::memory_order_release);
+#else
+        n_.store(n_.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+#endif
+    }
+    bool any() const noexcept { return n_.load(std::memory_order_acquire) != 0; }
+
+private:
+    std::atomic<Py_ssize_t> n_{0};
+};
+
+struct ListValue {
+    Elements elements;
+    ExportCount exports{};
+};
+
 struct IteratorState {
     Elements snapshot;
     std::size_t cursor = 0;
 };
 
-using VecListObject = Holder<Elements>;
+using VecListObject = Holder<ListValue>;
 using VecListIteratorObject = Holder<IteratorState>;
 
 VecListObject* vec_list(PyObject* o) noexcept { return as<VecListObject>(o); }
 
+// Members that read the elements: fn(elements) under the shared borrow.
 template <class Fn>
 auto vec_list_read(PyObject* self, Fn fn) noexcept {
-    return read<VecListObject>(self, fn);
+    return read<VecListObject>(self, [&](const ListValue& list) { return fn(list.elements); });
+}
+
+template <class Fn>
+PyObject* vec_list_read_with(PyObject* self, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames, Fn fn) noexcept {
+    return read_with<VecListObject>(self, sig, args, nargs, kwnames,
+                                    [&](const ListValue& list, PyObject* const* a) { return fn(list.elements, a); });
 }
 
 PyObject* new_vec_list(PyTypeObject* type, Elements&& elements) noexcept {
@@ -122,29 +169,37 @@ PyObject* bulk_result(const Elements& in, Op op) noexcept {
 // ---------------------------------------------------------------------------
 // Lifecycle
 
-// Copies the items of any sequence of Vec3d. PyObject_Size only sizes the
-// first allocation: a sequence that cannot tell its length still converts.
-bool elements_from_sequence(PyObject* seq, const char* arg, Elements& out) noexcept {
-    if (PyUnicode_Check(seq)) {
-        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-        return err::argument(arg);
-    }
+// The items of any sequence, in iteration order, each turned into a vector by
+// convert(item, index, v). PyObject_Size only sizes the first allocation: a
+// sequence that cannot tell its length (or lies about it) still converts.
+template <class Convert>
+bool elements_from_items(PyObject* seq, const char* arg, Elements& out, Convert convert) noexcept {
     if (!PySequence_Check(seq)) return err::type_mismatch(seq, "Sequence", arg);
     const Py_ssize_t hint = PyObject_Size(seq);
     if (hint < 0) PyErr_Clear();
     else (void)out.reserve(static_cast<std::size_t>(hint));  // a refused hint just means growing later
     Ref iter = Ref::steal(PyObject_GetIter(seq));
     if (!iter) return err::argument(arg);
-    for (;;) {
+    for (std::size_t index = 0;; ++index) {
         PyObject* raw;
         const int r = PyIter_NextItem(iter.get(), &raw);
         if (r < 0) return err::argument(arg);
         if (r == 0) return true;
         Ref item = Ref::steal(raw);
         Vec3 v;
-        if (!arg_vec3(item.get(), arg, v)) return false;
+        if (!convert(item.get(), index, v)) return false;
         if (!out.push_back(v)) return err::no_memory();
     }
+}
+
+// The constructor's items: Vec3d objects only.
+bool elements_from_sequence(PyObject* seq, const char* arg, Elements& out) noexcept {
+    if (PyUnicode_Check(seq)) {
+        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        return err::argument(arg);
+    }
+    return elements_from_items(seq, arg, out,
+                               [arg](PyObject* item, std::size_t, Vec3& v) { return arg_vec3(item, arg, v); });
 }
 
 PyObject* vec_list_make(PyTypeObject* type, PyObject* const* a) noexcept {
@@ -157,16 +212,78 @@ using VecListConstructor = Constructor<surface::vec_list_new, vec_list_make>;
 
 PyObject* vec_list_empty(PyObject*, PyObject*) noexcept { return new_vec_list(Elements()); }
 
+// from_array, from an exporter of rows of three numbers: any number format,
+// any strides. The exporter's own description is checked before anything is
+// read: a view that contradicts itself is refused, not trusted.
+bool elements_from_buffer(PyObject* array, const char* arg, Elements& out) noexcept {
+    BufferView view;
+    if (!view.get(array, PyBUF_RECORDS_RO)) return err::argument(arg);
+    const Py_buffer& v = *view;
+    if (v.ndim > 0 && v.shape == nullptr) return err::inconsistent_buffer("it has no shape");
+    if (v.ndim != 2 || v.shape[0] < 0 || v.shape[1] != 3) return err::array_shape(v.ndim, v.shape);
+    const char* format_text = v.format ? v.format : "B";
+    const std::optional<bulk::ElementFormat> format = bulk::parse_format(format_text);
+    if (!format) return err::array_format(format_text, arg);
+    const auto itemsize = static_cast<Py_ssize_t>(format->size);
+    if (v.itemsize != itemsize) return err::inconsistent_buffer("its item size is not its format's");
+    const Py_ssize_t n = v.shape[0];
+    if (n > PY_SSIZE_T_MAX / (3 * itemsize) || v.len != n * 3 * itemsize)
+        return err::inconsistent_buffer("its length is not its shape's");
+    if (v.suboffsets != nullptr) return err::inconsistent_buffer("it has suboffsets");
+    const bulk::Rows rows{static_cast<const unsigned char*>(v.buf), v.strides ? v.strides[0] : 3 * itemsize,
+                          v.strides ? v.strides[1] : itemsize};
+    core::Pool* pool = bulk_pool();
+    if (pool == nullptr) return false;
+    if (!out.allocate(static_cast<std::size_t>(n))) return err::no_memory();
+    return bulk::read_rows(*pool, rows, *format, out.data(), out.size()) || chunk_failed();
+}
+
+// One row of from_array's sequence path. The row is read through a tuple of
+// its items, taken before any of them converts, so a __float__ that changes
+// the row cannot change what is being read; a tuple row is that already.
+bool row_from_sequence(PyObject* row, std::size_t index, const char* arg, Vec3& out) noexcept {
+    if (!PySequence_Check(row)) return err::row_type(row, index, arg);
+    Ref items = PyTuple_CheckExact(row) ? Ref::borrow(row) : Ref::steal(PySequence_Tuple(row));
+    if (!items) return err::argument(arg);
+    const Py_ssize_t length = PyTuple_GET_SIZE(items.get());
+    if (length != 3) return err::row_length(index, length);
+    double c[3];
+    for (Py_ssize_t k = 0; k < 3; ++k)
+        if (!to_double(PyTuple_GET_ITEM(items.get(), k), c[k])) return err::argument(arg);
+    out = {c[0], c[1], c[2]};
+    return true;
+}
+
+// from_array, from a sequence of rows, taken like the constructor's items.
+bool elements_from_rows(PyObject* seq, const char* arg, Elements& out) noexcept {
+    return elements_from_items(seq, arg, out, [arg](PyObject* row, std::size_t index, Vec3& v) {
+        return row_from_sequence(row, index, arg, v);
+    });
+}
+
+PyObject* vec_list_from_array(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    const Signature& sig = surface::vec_list_from_array;
+    return call_with(sig, args, nargs, kwnames, [&](PyObject* const* a) -> PyObject* {
+        Elements elements;
+        const bool ok = PyObject_CheckBuffer(a[0]) ? elements_from_buffer(a[0], sig.name(0), elements)
+                                                   : elements_from_rows(a[0], sig.name(0), elements);
+        return ok ? new_vec_list(std::move(elements)) : nullptr;
+    });
+}
+
 // ---------------------------------------------------------------------------
 // Methods
 
+// Growing may move the array, which an exported view still points into: with
+// a view alive both growing members refuse before they look at the argument.
 PyObject* vec_list_append(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     const Signature& sig = surface::vec_list_append;
     return write_with<VecListObject>(self, sig, args, nargs, kwnames,
-                                     [&](Elements& elements, PyObject* const* a) -> PyObject* {
+                                     [&](ListValue& list, PyObject* const* a) -> PyObject* {
+                                         if (list.exports.any()) return err::existing_exports();
                                          Vec3 v;
                                          if (!arg_vec3(a[0], sig.name(0), v)) return nullptr;
-                                         if (!elements.push_back(v)) return err::no_memory();
+                                         if (!list.elements.push_back(v)) return err::no_memory();
                                          Py_RETURN_NONE;
                                      });
 }
@@ -176,11 +293,12 @@ PyObject* vec_list_append(PyObject* self, PyObject* const* args, Py_ssize_t narg
 PyObject* vec_list_extend(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     const Signature& sig = surface::vec_list_extend;
     return write_with<VecListObject>(
-        self, sig, args, nargs, kwnames, [&](Elements& elements, PyObject* const* a) -> PyObject* {
+        self, sig, args, nargs, kwnames, [&](ListValue& list, PyObject* const* a) -> PyObject* {
+            if (list.exports.any()) return err::existing_exports();
             PyTypeObject* type = vec_list_type();
             if (!is_instance(a[0], type)) return err::type_mismatch(a[0], short_name(type), sig.name(0));
-            return read<VecListObject>(a[0], [&](const Elements& other) -> PyObject* {
-                if (!elements.append(other.data(), other.size())) return err::no_memory();
+            return vec_list_read(a[0], [&](const Elements& other) -> PyObject* {
+                if (!list.elements.append(other.data(), other.size())) return err::no_memory();
                 Py_RETURN_NONE;
             });
         });
@@ -194,12 +312,12 @@ PyObject* vec_list_extend(PyObject* self, PyObject* const* args, Py_ssize_t narg
 template <class Op>
 PyObject* with_other(PyObject* self, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames) noexcept {
-    return read_with<VecListObject>(self, sig, args, nargs, kwnames,
-                                    [&](const Elements& elements, PyObject* const* a) -> PyObject* {
-                                        Vec3 other;
-                                        if (!arg_vec3(a[0], sig.name(0), other)) return nullptr;
-                                        return bulk_result(elements, Op{other});
-                                    });
+    return vec_list_read_with(self, sig, args, nargs, kwnames,
+                              [&](const Elements& elements, PyObject* const* a) -> PyObject* {
+                                  Vec3 other;
+                                  if (!arg_vec3(a[0], sig.name(0), other)) return nullptr;
+                                  return bulk_result(elements, Op{other});
+                              });
 }
 
 // Members without parameters.
@@ -246,34 +364,43 @@ PyObject* vec_list_to_array(PyObject* self, PyObject*) noexcept {
 
 PyObject* vec_list_collapse(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     const Signature& sig = surface::vec_list_collapse;
-    return read_with<VecListObject>(self, sig, args, nargs, kwnames,
-                                    [&](const Elements& elements, PyObject* const* a) -> PyObject* {
-                                        std::uint64_t axis;
-                                        if (!arg_u64(a[0], sig.name(0), axis)) return nullptr;
-                                        if (axis > 2) return ORVATH_PANIC("assertion failed: axis <= 2");
-                                        core::Pool* pool = bulk_pool();
-                                        if (pool == nullptr) return nullptr;
-                                        Elements out;
-                                        if (!out.allocate(elements.size())) return err::no_memory();
-                                        if (!bulk::collapse(*pool, elements.data(), out.data(), elements.size(),
-                                                            axis))
-                                            return chunk_failed();
-                                        return new_vec_list(std::move(out));
-                                    });
+    return vec_list_read_with(self, sig, args, nargs, kwnames,
+                              [&](const Elements& elements, PyObject* const* a) -> PyObject* {
+                                  std::uint64_t axis;
+                                  if (!arg_u64(a[0], sig.name(0), axis)) return nullptr;
+                                  if (axis > 2) return ORVATH_PANIC("assertion failed: axis <= 2");
+                                  core::Pool* pool = bulk_pool();
+                                  if (pool == nullptr) return nullptr;
+                                  Elements out;
+                                  if (!out.allocate(elements.size())) return err::no_memory();
+                                  if (!bulk::collapse(*pool, elements.data(), out.data(), elements.size(), axis))
+                                      return chunk_failed();
+                                  return new_vec_list(std::move(out));
+                              });
 }
 
-// The rotated elements go to a new array that replaces the old one only once
-// every chunk has finished, so a failure leaves the list as it was.
+// The rotated elements go to a new array and reach the list only once every
+// chunk has finished, so a failure leaves the list as it was. Without views
+// the new array simply replaces the old one; views read the old memory, so
+// with a view alive the new values are copied into it instead.
 PyObject* vec_list_rotate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     const Signature& sig = surface::vec_list_rotate;
     return write_with<VecListObject>(self, sig, args, nargs, kwnames,
-                                     [&](Elements& elements, PyObject* const* a) -> PyObject* {
+                                     [&](ListValue& list, PyObject* const* a) -> PyObject* {
                                          core::Quat q;
                                          if (!arg_quat(a[0], sig.name(0), q)) return nullptr;
+                                         Elements& elements = list.elements;
                                          Elements out;
                                          if (!out.allocate(elements.size())) return err::no_memory();
                                          if (!bulk_map(elements, out.data(), bulk::Rotate{q})) return nullptr;
-                                         elements = std::move(out);
+                                         if (!list.exports.any()) {
+                                             elements = std::move(out);
+                                             Py_RETURN_NONE;
+                                         }
+                                         core::Pool* pool = bulk_pool();
+                                         if (pool == nullptr) return nullptr;
+                                         if (!bulk::copy_vectors(*pool, out.data(), elements.data(), out.size()))
+                                             return chunk_failed();
                                          Py_RETURN_NONE;
                                      });
 }
@@ -284,7 +411,7 @@ PyObject* vec_list_rotate(PyObject* self, PyObject* const* args, Py_ssize_t narg
 PyObject* vec_list_minimum_distance_to(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                        PyObject* kwnames) noexcept {
     const Signature& sig = surface::vec_list_minimum_distance_to;
-    return read_with<VecListObject>(
+    return vec_list_read_with(
         self, sig, args, nargs, kwnames, [&](const Elements& elements, PyObject* const* a) -> PyObject* {
             HeldArg<Vec3dObject> other;
             if (!other.read(a[0], vec3d_type(), sig.name(0))) return nullptr;
@@ -303,6 +430,49 @@ PyObject* vec_list_minimum_distance_to(PyObject* self, PyObject* const* args, Py
             if (!distance) return nullptr;
             return PyTuple_Pack(2, index.get(), distance.get());
         });
+}
+
+// Pickling. The state is the elements' memory: little-endian doubles, three
+// per element (on a big-endian machine a byte-swapped copy).
+
+PyObject* state_block(const Elements& elements) noexcept {
+    const std::size_t n = elements.size();
+    Ref block = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(n * sizeof(Vec3))));
+    if (!block) return nullptr;
+    auto* out = reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(block.get()));
+    if constexpr (std::endian::native == std::endian::little) {
+        core::Pool* pool = bulk_pool();
+        if (pool == nullptr) return nullptr;
+        if (!bulk::copy_vectors(*pool, elements.data(), out, n)) return chunk_failed();
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            store_le(out + 24 * i, elements[i].x);
+            store_le(out + 24 * i + 8, elements[i].y);
+            store_le(out + 24 * i + 16, elements[i].z);
+        }
+    }
+    return block.release();
+}
+
+PyObject* vec_list_reduce(PyObject* self, PyObject*) noexcept {
+    Ref state = Ref::steal(vec_list_read(self, state_block));
+    return state ? reduced(self, state.get()) : nullptr;
+}
+
+// From protocol 5 on, the state is a PickleBuffer over the list itself: the
+// pickler writes it straight from the elements in band, or hands it to the
+// buffer_callback out of band, and nothing is copied on the way out. Until
+// that PickleBuffer is released the list cannot grow.
+PyObject* vec_list_reduce_ex(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    const Signature& sig = surface::vec_list_reduce_ex;
+    Ref state = Ref::steal(vec_list_read_with(
+        self, sig, args, nargs, kwnames, [&](const Elements& elements, PyObject* const* a) -> PyObject* {
+            std::uint64_t protocol;
+            if (!arg_u64(a[0], sig.name(0), protocol)) return nullptr;
+            if (protocol >= 5 && std::endian::native == std::endian::little) return PyPickleBuffer_FromObject(self);
+            return state_block(elements);
+        }));
+    return state ? reduced(self, state.get()) : nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -387,7 +557,7 @@ PyObject* vec_list_offset(PyObject* list, PyObject* vector) noexcept {
     SharedBorrow borrow(obj->borrow);
     Vec3 o;
     if (!borrow || !try_value<Vec3dObject>(vector, vec3d_type(), o)) return not_implemented();
-    return bulk_vec_list(obj->value, Op{o});
+    return bulk_vec_list(obj->value.elements, Op{o});
 }
 
 // One reading of `list op number`: null without an error when it does not
@@ -404,7 +574,7 @@ PyObject* vec_list_scalar(PyObject* list, PyObject* number, bool& applied) noexc
         return nullptr;
     }
     applied = true;
-    return bulk_vec_list(obj->value, Op{s});
+    return bulk_vec_list(obj->value.elements, Op{s});
 }
 
 PyObject* vec_list_multiply(PyObject* left, PyObject* right) noexcept {
@@ -420,6 +590,53 @@ PyObject* vec_list_true_divide(PyObject* left, PyObject* right) noexcept {
     bool applied = false;
     PyObject* r = vec_list_scalar<bulk::Divide>(left, right, applied);
     return applied ? r : not_implemented();
+}
+
+// The buffer protocol: the elements as a read-only, C-contiguous array of
+// doubles of shape (len, 3), strides (24, 8). The view keeps the list alive;
+// while any view is alive, append and extend refuse and rotate writes its
+// results into the viewed memory.
+constexpr Py_ssize_t kStrides[2] = {sizeof(Vec3), sizeof(double)};
+
+int vec_list_getbuffer(PyObject* self, Py_buffer* view, int flags) noexcept {
+    view->obj = nullptr;
+    // A writer through the view would bypass the borrow word.
+    if ((flags & PyBUF_WRITABLE) == PyBUF_WRITABLE) return err::not_writable();
+    VecListObject* obj = vec_list(self);
+    SharedBorrow borrow(obj->borrow);
+    if (!borrow) return err::already_mutably_borrowed();
+    const Elements& elements = obj->value.elements;
+    const std::size_t n = elements.size();
+    if ((flags & PyBUF_F_CONTIGUOUS) == PyBUF_F_CONTIGUOUS && n > 1) return err::not_fortran_contiguous();
+    // The shape outlives this call: it is the view's own, freed on release.
+    Py_ssize_t* shape = nullptr;
+    if ((flags & PyBUF_ND) == PyBUF_ND) {
+        shape = static_cast<Py_ssize_t*>(PyMem_Malloc(2 * sizeof(Py_ssize_t)));
+        if (shape == nullptr) return err::no_memory();
+        shape[0] = static_cast<Py_ssize_t>(n);
+        shape[1] = 3;
+    }
+    // An empty list owns no memory; its view still points at something.
+    static const double kNothing[3] = {};
+    const void* data = n ? static_cast<const void*>(elements.data()) : kNothing;
+    view->buf = const_cast<void*>(data);
+    view->obj = Py_NewRef(self);
+    view->len = static_cast<Py_ssize_t>(n * sizeof(Vec3));
+    view->itemsize = sizeof(double);
+    view->readonly = 1;
+    view->ndim = shape ? 2 : 1;
+    view->format = (flags & PyBUF_FORMAT) ? const_cast<char*>("d") : nullptr;
+    view->shape = shape;
+    view->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? const_cast<Py_ssize_t*>(kStrides) : nullptr;
+    view->suboffsets = nullptr;
+    view->internal = shape;
+    obj->value.exports.add();
+    return 0;
+}
+
+void vec_list_releasebuffer(PyObject* self, Py_buffer* view) noexcept {
+    PyMem_Free(view->internal);
+    vec_list(self)->value.exports.remove();
 }
 
 // ---------------------------------------------------------------------------
@@ -468,6 +685,9 @@ PyMethodDef vec_list_methods[] = {
     {"normalize", with_elements<bulk::Normalize>, METH_NOARGS, surface::vec_list_normalize_doc},
     {"rotate", method_cast<vec_list_rotate>(), kArgs, surface::vec_list_rotate_doc},
     {"to_array", vec_list_to_array, METH_NOARGS, surface::vec_list_to_array_doc},
+    {"from_array", method_cast<vec_list_from_array>(), kArgs | METH_STATIC, surface::vec_list_from_array_doc},
+    {"__reduce__", vec_list_reduce, METH_NOARGS, surface::vec_list_reduce_doc},
+    {"__reduce_ex__", method_cast<vec_list_reduce_ex>(), kArgs, surface::vec_list_reduce_ex_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -492,6 +712,8 @@ PyType_Slot vec_list_slots[] = {
     {Py_nb_subtract, slot(vec_list_offset<bulk::Sub>)},
     {Py_nb_multiply, slot(vec_list_multiply)},
     {Py_nb_true_divide, slot(vec_list_true_divide)},
+    {Py_bf_getbuffer, slot(vec_list_getbuffer)},
+    {Py_bf_releasebuffer, slot(vec_list_releasebuffer)},
     {0, nullptr},
 };
 
@@ -502,6 +724,14 @@ PyType_Spec vec_list_spec = {
     .flags = Py_TPFLAGS_DEFAULT,
     .slots = vec_list_slots,
 };
+
+// numpy's operators and ufuncs defer to the list's own (NEP 13): without this,
+// a numpy scalar on the left of * or + would take the list for an array
+// through its buffer and answer with an ndarray where the list's operators
+// answer (a VecList, or the interpreter's TypeError).
+bool vec_list_finish(PyTypeObject* type) noexcept {
+    return PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), "__array_ufunc__", Py_None) == 0;
+}
 
 PyType_Slot vec_list_iterator_slots[] = {
     {Py_tp_dealloc, slot(holder_dealloc<VecListIteratorObject>)},
@@ -520,7 +750,18 @@ PyType_Spec vec_list_iterator_spec = {
 
 }  // namespace
 
-TypeCell vec_list_cell{&vec_list_spec};
+TypeCell vec_list_cell{&vec_list_spec, vec_list_finish};
 TypeCell vec_list_iterator_cell{&vec_list_iterator_spec};
+
+PyObject* vec_list_from_state(const unsigned char* data, std::size_t n) noexcept {
+    core::Pool* pool = bulk_pool();
+    if (pool == nullptr) return nullptr;
+    Elements elements;
+    if (!elements.allocate(n)) return err::no_memory();
+    const bulk::ElementFormat little{bulk::Scalar::F64, sizeof(double), std::endian::native != std::endian::little};
+    const bulk::Rows rows{data, sizeof(Vec3), sizeof(double)};
+    if (!bulk::read_rows(*pool, rows, little, elements.data(), n)) return chunk_failed();
+    return new_vec_list(std::move(elements));
+}
 
 }  // namespace orvath

@@ -7,7 +7,7 @@ import re
 SRC = pathlib.Path(__file__).resolve().parent.parent / "src"
 
 # The calls that name an argument in their message, and which of their
-# arguments (counted from 0) is that name.
+# arguments (counted from 0, or from the end when negative) is that name.
 NAMING_CALLS = {
     r"\barg_(?:double|u64|bool|vec3|quat|angle_radians|plane|circle)": 1,
     r"\barg_value<[^>]*>": 2,
@@ -15,7 +15,9 @@ NAMING_CALLS = {
     r"\berr::argument": 0,
     r"\berr::type_mismatch": 2,
     r"\bfrom_object": 1,
-    r"\belements_from_sequence": 1,
+    r"\belements_from_(?:sequence|buffer|rows|items)": 1,
+    r"\brow_from_sequence": 2,
+    r"\berr::(?:array_format|row_type)": -1,
 }
 
 
@@ -45,9 +47,10 @@ def naming_arguments(path):
     for pattern, position in NAMING_CALLS.items():
         for m in re.finditer(pattern + r"\s*\(", text):
             args = call_arguments(text, m.end() - 1)
-            if len(args) > position:
+            at = position + len(args) if position < 0 else position
+            if 0 <= at < len(args):
                 line = text.count("\n", 0, m.start()) + 1
-                yield f"{path.relative_to(SRC.parent)}:{line}", args[position]
+                yield f"{path.relative_to(SRC.parent)}:{line}", args[at]
 
 
 def test_no_binding_file_names_an_argument_with_a_literal():

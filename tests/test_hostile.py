@@ -48,6 +48,7 @@ CIRCLE_CIRCLE = {
     "The given geometries are identical.",
     "The given geometries are out of plane from each other",
 }
+FROM_ARRAY = ("expected an array of shape (n, 3), got ", "expected a sequence of length 3 at index ")
 OVERFLOW = {"int too large to convert to float", "can't convert negative int to unsigned", "int too big to convert"}
 MATRIX_SHAPE = "expected a 3x3 matrix (three rows of three numbers), "
 LEN_OVERFLOW = "cannot fit 'int' into an index-sized integer"
@@ -83,6 +84,8 @@ def check_exception(m, exc):
     elif kind is ValueError:
         if m.name == "from_rotation_matrix":
             assert message.startswith(MATRIX_SHAPE), (m, message)
+        elif m.name == "from_array":
+            assert message.startswith(FROM_ARRAY), (m, message)
         else:
             assert m.name == "circle_circle" and message in CIRCLE_CIRCLE, (m, message)
     elif kind is AttributeError:
@@ -142,6 +145,8 @@ VALID = {
     "seq": st.one_of(st.lists(vec3d_st(), max_size=4), st.lists(vec3d_st(), max_size=4).map(tuple), veclist_st()),
     "matrix": st.one_of(st.lists(st.lists(anydouble, min_size=3, max_size=3), min_size=3, max_size=3),
                         st.tuples(*[st.tuples(anydouble, st.integers(-2**53, 2**53), st.booleans())] * 3)),
+    "array": st.one_of(st.lists(st.lists(anydouble, min_size=3, max_size=3), max_size=4), veclist_st(),
+                       st.lists(vec3d_st(), max_size=4)),
     **INSTANCES,
 }
 

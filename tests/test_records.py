@@ -21,7 +21,10 @@ PUBLIC = {"orvath": orvath, "geometry": orvath.geometry}
 # Members added beyond the specified surface, as (class, member); each brings
 # one record.
 ADDED = {("Vec3d", "__iter__"), ("Quat", "then"), ("Quat", "inverse"), ("Quat", "slerp"),
-         ("Quat", "from_rotation_matrix"), ("Quat", "from_two_vectors")}
+         ("Quat", "from_rotation_matrix"), ("Quat", "from_two_vectors"),
+         ("VecList", "from_array"), ("VecList", "__reduce_ex__"), ("VecList", "__buffer__"),
+         ("VecList", "__release_buffer__"),
+         *((c, "__reduce__") for c in ("Vec3d", "VecList", "Quat", "AngleRadians", "AngleDegrees", "Plane", "Circle"))}
 # The specified records are a contract that other tools read: SHA-256 over
 # their symbol names and raw bytes (length word and JSON), in symbol order.
 SPECIFIED_SHA256 = "19831be553d19decd3cabb319e9ee614cb08f1efec2b1310502c34d962cba0f8"

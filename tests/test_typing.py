@@ -165,6 +165,18 @@ def check_iterator_end_is_stop_iteration():
         raises_exactly(StopIteration, "", it.__next__)
 
 
+def check_buffer_exporters_keep_their_operators():
+    np = pytest.importorskip("numpy")
+    declared = {cls for cls, (_, tree) in stub_classes().items() for node in tree.body
+                if isinstance(node, ast.AnnAssign) and ast.unparse(node) == "__array_ufunc__: typing.ClassVar[None]"}
+    assert declared
+    for cls in SAMPLES:
+        runtime = type(SAMPLES[cls]())
+        assert (getattr(runtime, "__array_ufunc__", 1) is None) is (cls in declared)
+        if cls in declared:
+            assert type(np.float64(2.0) * SAMPLES[cls]()) is runtime
+
+
 def check_unpublished_classes():
     classes = stub_classes()
     hidden = {name for name, (_, tree) in classes.items()

@@ -107,13 +107,20 @@ def keyword_named_parameters(records):
         rec["arguments"]["args"] = args[last + 1:]
 
 
+# Dunder names that are ordinary methods of the method tables (parsed like
+# every member, by position or keyword), not slot wrappers; `__new__` parses
+# its own arguments too.
+PLAIN_METHOD_DUNDERS = {"__new__", "__reduce__", "__reduce_ex__"}
+
+
 @correction
 def operands_positional_only(records):
     """Operators are slot wrappers at run time and take their operands by
     position only (`v.__add__(other=w)` raises TypeError); the records name
     them like ordinary parameters."""
     for rec in records:
-        if rec["type"] == "function" and "parent" in rec and is_dunder(rec["name"]) and rec["name"] != "__new__":
+        if (rec["type"] == "function" and "parent" in rec and is_dunder(rec["name"])
+                and rec["name"] not in PLAIN_METHOD_DUNDERS):
             rec["arguments"]["posonlyargs"] = rec["arguments"].get("posonlyargs", []) + rec["arguments"]["args"]
             rec["arguments"]["args"] = []
 
@@ -198,6 +205,21 @@ def iterator_end_is_stop_iteration(records):
         if rec.get("name") == "__next__" and ret["type"] == "binop" and ret["right"] == {"type": "constant",
                                                                                            "kind": "none"}:
             rec["returns"] = ret["left"]
+
+
+@correction
+def buffer_exporters_keep_their_operators(records):
+    """A class that exports a buffer (`__buffer__`) and has arithmetic
+    operators sets `__array_ufunc__ = None` at run time, so that numpy's
+    scalars and arrays defer to its operators (`np.float64(2) * vl` stays a
+    VecList) instead of reading the object as an array. The records describe
+    members, not class attributes; declared here as numpy documents it."""
+    for cls in classes_of(records):
+        members = members_of(records, cls)
+        if "__buffer__" in members and members.keys() & set(REFLECTED):
+            records.append({"type": "variable", "name": "__array_ufunc__", "parent": cls["id"],
+                            "annotation": {"type": "subscript", "value": dotted("typing.ClassVar"),
+                                           "slice": {"type": "constant", "kind": "none"}}})
 
 
 @correction

@@ -13,6 +13,8 @@ Annotations are small expression tuples:
     ("seq", X)                collections.abc.Sequence[X]
     ("iter", X)               collections.abc.Iterator[X]
     ("or_none", X)            X | None
+    ("or", X, Y)              X | Y
+    ("attr", "a.b.C")         a name from another module, written out in full
     None                      the constant None
 """
 
@@ -58,6 +60,23 @@ def function(name, params, returns):
     return {"kind": "function", "name": name, "params": list(params), "returns": returns}
 
 
+def slot(name, params, returns):
+    """A member the interpreter makes from a C slot, with its own argument
+    parsing: it has a typing record but no parameter list of ours."""
+    return {"kind": "slot", "name": name, "params": list(params), "returns": returns}
+
+
+BUFFER = ("attr", "collections.abc.Buffer")
+# What __reduce__ hands pickle: the reconstructor and its arguments, the class
+# name and the state block.
+REDUCED = ("tuple", ("b", "object"), ("tuple", STR, ("b", "bytes")))
+REDUCED_LIST = ("tuple", ("b", "object"), ("tuple", STR, BUFFER))
+
+
+def reduce_method():
+    return method("__reduce__", [], REDUCED)
+
+
 CLASSES = {
     "Vec3d": [
         ctor(("x", FLOAT), ("y", FLOAT), ("z", FLOAT)),
@@ -91,6 +110,7 @@ CLASSES = {
         op("__iter__", [], ("iter", FLOAT)),
         op("__hash__", [], INT),
         op("__repr__", [], STR),
+        reduce_method(),
     ],
     "VecList": [
         ctor(("list", ("seq", V))),
@@ -118,6 +138,11 @@ CLASSES = {
         op("__len__", [], INT),
         op("__iter__", [], cls("VecListIterator")),
         op("__repr__", [], STR),
+        static("from_array", [("array", ("or", BUFFER, ("seq", ("seq", FLOAT))))], cls("VecList")),
+        method("__reduce__", [], REDUCED_LIST),
+        method("__reduce_ex__", [("protocol", ("attr", "typing.SupportsIndex"))], REDUCED_LIST),
+        slot("__buffer__", [("flags", INT)], ("b", "memoryview")),
+        slot("__release_buffer__", [("buffer", ("b", "memoryview"))], None),
     ],
     "VecListIterator": [
         op("__iter__", [], cls("VecListIterator")),
@@ -144,6 +169,7 @@ CLASSES = {
         method("inverse", [], cls("Quat")),
         method("slerp", [("q", cls("Quat")), ("t", FLOAT)], cls("Quat")),
         method("then", [("q", cls("Quat"))], cls("Quat")),
+        reduce_method(),
     ],
     "AngleRadians": [
         ctor(("angle", FLOAT)),
@@ -160,6 +186,7 @@ CLASSES = {
         *[op(n, [("other", cls("AngleRadians"))], BOOL)
           for n in ("__eq__", "__lt__", "__le__", "__gt__", "__ge__")],
         op("__repr__", [], STR),
+        reduce_method(),
     ],
     "AngleDegrees": [
         ctor(("angle", FLOAT)),
@@ -169,6 +196,7 @@ CLASSES = {
         *[op(n, [("other", cls("AngleDegrees"))], BOOL)
           for n in ("__eq__", "__lt__", "__le__", "__gt__", "__ge__")],
         op("__repr__", [], STR),
+        reduce_method(),
     ],
     "Plane": [
         ctor(("normal", V), ("distance", FLOAT)),
@@ -178,6 +206,7 @@ CLASSES = {
         static("xy", [], cls("Plane")), static("xz", [], cls("Plane")), static("yz", [], cls("Plane")),
         method("contains_point", [("point", V)], BOOL),
         method("distance_to_point", [("point", V)], FLOAT),
+        reduce_method(),
     ],
     "Circle": [
         ctor(("center", V), ("radius", FLOAT), ("normal", V)),
@@ -188,6 +217,7 @@ CLASSES = {
         method("in_same_plane", [("other", cls("Circle"))], BOOL),
         method("is_degenerate", [], BOOL),
         op("__eq__", [("other", cls("Circle"))], BOOL),
+        reduce_method(),
     ],
 }
 
@@ -199,6 +229,14 @@ FUNCTIONS = {
                                        [("circle", cls("Circle")), ("point", V), ("inner", BOOL)], BOOL),
     "circle_circle": function("circle_circle",
                               [("circle1", cls("Circle")), ("circle2", cls("Circle"))], ("tuple", V, V)),
+}
+
+# Functions of the top-level module that it does not publish (not in __all__,
+# no typing record): parsed and documented like the others. _restore is the
+# reconstructor that pickles and copies name, since the classes' own names
+# ("builtins.Vec3d") cannot be imported.
+PRIVATE_FUNCTIONS = {
+    "_restore": function("_restore", [("name", STR), ("state", BUFFER)], None),
 }
 
 # Published names in publication order; "geometry" is the submodule.

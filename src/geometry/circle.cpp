@@ -84,6 +84,7 @@ PyMethodDef circle_methods[] = {
     {"in_same_plane", method_cast<circle_in_same_plane>(), METH_FASTCALL | METH_KEYWORDS,
      surface::circle_in_same_plane_doc},
     {"is_degenerate", circle_is_degenerate, METH_NOARGS, surface::circle_is_degenerate_doc},
+    {"__reduce__", reduce_value<CircleObject>, METH_NOARGS, surface::circle_reduce_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

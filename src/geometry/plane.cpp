@@ -98,6 +98,7 @@ PyMethodDef plane_methods[] = {
      surface::plane_contains_point_doc},
     {"distance_to_point", method_cast<plane_distance_to_point>(), METH_FASTCALL | METH_KEYWORDS,
      surface::plane_distance_to_point_doc},
+    {"__reduce__", reduce_value<PlaneObject>, METH_NOARGS, surface::plane_reduce_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

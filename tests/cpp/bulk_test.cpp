@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <string>
@@ -183,6 +186,163 @@ TEST(Bulk, ElementTextsAreJoinedInOrder) {
     EXPECT_EQ(got, want);
     ASSERT_EQ(bulk::format_elements(*pool, in.data(), 0, got), bulk::TextStatus::Ok);
     EXPECT_EQ(got, "");
+}
+
+// ---------------------------------------------------------------------------
+// Foreign rows
+
+TEST(Rows, FormatsParseToTypeSizeAndByteOrder) {
+    using bulk::Scalar;
+    const bool little = std::endian::native == std::endian::little;
+    struct Case {
+        const char* text;
+        Scalar type;
+        std::size_t size;
+        bool swapped;
+    };
+    const Case ok[] = {
+        {"d", Scalar::F64, 8, false},  {"@d", Scalar::F64, 8, false}, {"=d", Scalar::F64, 8, false},
+        {"<d", Scalar::F64, 8, !little}, {">d", Scalar::F64, 8, little}, {"!d", Scalar::F64, 8, little},
+        {"^f", Scalar::F32, 4, false}, {"e", Scalar::F16, 2, false},   {"?", Scalar::Bool, 1, false},
+        {"b", Scalar::I8, 1, false},   {"B", Scalar::U8, 1, false},    {"h", Scalar::I16, 2, false},
+        {"<H", Scalar::U16, 2, !little}, {"i", Scalar::I32, 4, false}, {"I", Scalar::U32, 4, false},
+        {"q", Scalar::I64, 8, false},  {">Q", Scalar::U64, 8, little},
+        // l and n take the C sizes in native mode; l is 4 bytes with a byte-order mark.
+        {"l", sizeof(long) == 8 ? Scalar::I64 : Scalar::I32, sizeof(long), false},
+        {"=l", Scalar::I32, 4, false}, {"<L", Scalar::U32, 4, !little},
+        {"n", Scalar::I64, sizeof(std::size_t), false}, {"N", Scalar::U64, sizeof(std::size_t), false},
+    };
+    for (const Case& c : ok) {
+        SCOPED_TRACE(c.text);
+        const auto f = bulk::parse_format(c.text);
+        ASSERT_TRUE(f);
+        EXPECT_EQ(f->type, c.type);
+        EXPECT_EQ(f->size, c.size);
+        EXPECT_EQ(f->swapped, c.swapped);
+    }
+    for (const char* bad : {"", "Zd", "Zf", "O", "3s", "s", "c", "x", "P", "g", "dd", "2d", "<n", "=N", "T{d:x:}",
+                            "<", "@"})
+        EXPECT_FALSE(bulk::parse_format(bad)) << bad;
+}
+
+// Writes the low `size` bytes of `bits` at p, in the byte order asked for.
+void put(unsigned char* p, std::uint64_t bits, std::size_t size, bool big) {
+    for (std::size_t b = 0; b < size; ++b) p[big ? size - 1 - b : b] = static_cast<unsigned char>(bits >> (8 * b));
+}
+
+// One row of three equal numbers per case, stored in either byte order, read
+// back as doubles.
+TEST(Rows, EveryTypeConvertsAsFloatDoes) {
+    struct Case {
+        const char* format;
+        std::uint64_t stored;  // the element's bits
+        std::uint64_t want;    // the double's bits
+    };
+    const Case cases[] = {
+        {"d", 0x7FF0000000000001, 0x7FF0000000000001},  // a signalling NaN stays as it is
+        {"d", 0x8000000000000000, 0x8000000000000000},
+        {"f", 0x3F800000, bits(1.0)},
+        {"f", 0x00000001, bits(0x1p-149)},
+        {"f", 0xFF800000, bits(-INF)},
+        {"e", 0x3C00, bits(1.0)},
+        {"e", 0x0001, bits(0x1p-24)},
+        {"e", 0x03FF, bits(0x3FFp-24)},
+        {"e", 0x8000, bits(-0.0)},
+        {"e", 0x7BFF, bits(65504.0)},
+        {"e", 0xFC00, bits(-INF)},
+        {"e", 0x7E01, 0x7FF8040000000000},  // NaN payload kept, as numpy does
+        {"b", 0x80, bits(-128.0)},
+        {"B", 0xFF, bits(255.0)},
+        {"h", 0x8000, bits(-32768.0)},
+        {"H", 0xFFFF, bits(65535.0)},
+        {"i", 0x80000000, bits(-2147483648.0)},
+        {"I", 0xFFFFFFFF, bits(4294967295.0)},
+        {"q", 0x8000000000000000, bits(-0x1p63)},
+        {"q", 0x0020000000000001, bits(0x1p53)},  // 2^53 + 1 rounds to even
+        {"q", 0x0020000000000003, bits(0x1p53 + 4)},
+        {"Q", 0xFFFFFFFFFFFFFFFF, bits(0x1p64)},
+        // 2^63 + 1025 lies just above half-way: up. Halving the integer
+        // without keeping its lowest bit would make it a tie and round down.
+        {"Q", 0x8000000000000401, bits(0x1p63 + 2048)},
+        {"?", 0x00, bits(0.0)},
+        {"?", 0x02, bits(1.0)},
+    };
+    auto pool = make_pool(2);
+    ASSERT_TRUE(pool);
+    for (const Case& c : cases) {
+        for (const char* order : {"<", ">"}) {
+            const std::string text = std::string(order) + c.format;
+            SCOPED_TRACE(text + " " + std::to_string(c.stored));
+            const auto f = bulk::parse_format(text);
+            ASSERT_TRUE(f);
+            // Unaligned on purpose: one byte in.
+            std::vector<unsigned char> raw(1 + 3 * f->size);
+            for (std::size_t k = 0; k < 3; ++k) put(raw.data() + 1 + k * f->size, c.stored, f->size, *order == '>');
+            const bulk::Rows rows{raw.data() + 1, static_cast<std::ptrdiff_t>(3 * f->size),
+                                  static_cast<std::ptrdiff_t>(f->size)};
+            Vec3 out{};
+            ASSERT_TRUE(bulk::read_rows(*pool, rows, *f, &out, 1));
+            EXPECT_EQ(bits(out.x), c.want);
+            EXPECT_EQ(bits(out.y), c.want);
+            EXPECT_EQ(bits(out.z), c.want);
+        }
+    }
+}
+
+// Rows far apart, backwards, repeated (stride 0) and with the columns out of
+// order, over a range the pool splits: number k of row i is 10 i + k.
+TEST(Rows, AnyStridesOnASplitRange) {
+    auto pool = make_pool(4);
+    ASSERT_TRUE(pool);
+    const std::size_t n = 200'000;
+    ASSERT_GT(pool->chunk_count(n, bulk::cost::kConvert), 1u);
+    const auto f = bulk::parse_format(">i");
+    ASSERT_TRUE(f);
+    struct Layout {
+        std::ptrdiff_t row, column;
+    };
+    for (const Layout l : {Layout{13, 4}, Layout{-12, 4}, Layout{12, -4}, Layout{4, 4 * 200'000}}) {
+        SCOPED_TRACE(std::to_string(l.row) + "," + std::to_string(l.column));
+        // The lowest address any number of the layout uses is where the buffer begins.
+        const std::ptrdiff_t lowest = std::min<std::ptrdiff_t>(0, l.row * std::ptrdiff_t(n - 1)) +
+                                      std::min<std::ptrdiff_t>(0, 2 * l.column);
+        const std::ptrdiff_t highest = std::max<std::ptrdiff_t>(0, l.row * std::ptrdiff_t(n - 1)) +
+                                       std::max<std::ptrdiff_t>(0, 2 * l.column) + 4;
+        std::vector<unsigned char> raw(static_cast<std::size_t>(highest - lowest) + 1);
+        unsigned char* base = raw.data() + 1 - lowest;
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t k = 0; k < 3; ++k)
+                put(base + std::ptrdiff_t(i) * l.row + std::ptrdiff_t(k) * l.column, 10 * i + k, 4, true);
+        std::vector<Vec3> out(n);
+        ASSERT_TRUE(bulk::read_rows(*pool, {base, l.row, l.column}, *f, out.data(), n));
+        for (std::size_t i = 0; i < n; ++i)
+            ASSERT_TRUE(SameVec(out[i], {10.0 * i, 10.0 * i + 1, 10.0 * i + 2})) << i;
+    }
+    // Every row the same memory: a broadcast row.
+    std::vector<unsigned char> one(12);
+    for (std::size_t k = 0; k < 3; ++k) put(one.data() + 4 * k, k + 7, 4, true);
+    std::vector<Vec3> out(n);
+    ASSERT_TRUE(bulk::read_rows(*pool, {one.data(), 0, 4}, *f, out.data(), n));
+    for (std::size_t i = 0; i < n; ++i) ASSERT_TRUE(SameVec(out[i], {7, 8, 9})) << i;
+}
+
+TEST(Rows, CopiesKeepEveryBitOnASplitRange) {
+    auto pool = make_pool(4);
+    ASSERT_TRUE(pool);
+    std::vector<Vec3> in = specimen(300'000, 5);
+    ASSERT_GT(pool->chunk_count(in.size(), bulk::cost::kOffset), 1u);
+    in[17].y = std::bit_cast<double>(std::uint64_t{0x7FF0000000000001});  // signalling
+    in[299'999].z = std::bit_cast<double>(std::uint64_t{0xFFF8000000ABCDEF});
+    std::vector<Vec3> out(in.size());
+    ASSERT_TRUE(bulk::copy_vectors(*pool, in.data(), out.data(), in.size()));
+    EXPECT_EQ(std::memcmp(in.data(), out.data(), in.size() * sizeof(Vec3)), 0);
+    // The same through the reader of native doubles in 24-byte rows.
+    std::vector<Vec3> read(in.size());
+    const auto f = bulk::parse_format("d");
+    ASSERT_TRUE(f);
+    ASSERT_TRUE(bulk::read_rows(*pool, {reinterpret_cast<const unsigned char*>(in.data()), 24, 8}, *f,
+                                read.data(), in.size()));
+    EXPECT_EQ(std::memcmp(in.data(), read.data(), in.size() * sizeof(Vec3)), 0);
 }
 
 }  // namespace

@@ -16,7 +16,11 @@ objects afterwards (test_hostile checks that each was left free to write);
 the leak test runs the same calls with `unwatched`.
 """
 import contextlib
+import copy
+import ctypes
 import functools
+import pickle
+import struct
 from typing import Callable, NamedTuple, Optional
 
 from support.members import (
@@ -26,6 +30,7 @@ from support.oddities import (
     ConvertsToWrongType, EqAnswers, EqRaises, Hostile, RaisesOnConvert, Reenter, Seq, SeqIterAction,
     SeqIterNotIterator, SeqIterRaises, TruthRaises, fake_numpy_bool, raising_truth)
 
+import orvath
 from orvath import geometry
 
 
@@ -410,6 +415,88 @@ SPECIAL_CASES += [
     Case("from_two_vectors zero", lambda watch: Quat.from_two_vectors(watch(o), watch(Vec3d(0.0, 0.0, 0.0))), None),
 ]
 
+
+# The buffer protocol, VecList.from_array, pickling and copying.
+def _zero_rows(fmt="d", n=2):
+    return memoryview(bytes(struct.calcsize(fmt) * 3 * n)).cast(fmt, (n, 3))
+
+
+def _with_view(call):
+    def run(watch):
+        vl = watch(vl2())
+        with memoryview(vl):
+            return call(vl, watch)
+    return run
+
+
+class _View(ctypes.Structure):
+    _fields_ = [("buf", ctypes.c_void_p), ("obj", ctypes.c_void_p), ("len", ctypes.c_ssize_t),
+                ("itemsize", ctypes.c_ssize_t), ("readonly", ctypes.c_int), ("ndim", ctypes.c_int),
+                ("format", ctypes.c_char_p), ("shape", ctypes.c_void_p), ("strides", ctypes.c_void_p),
+                ("suboffsets", ctypes.c_void_p), ("internal", ctypes.c_void_p)]
+
+
+def _request(flags):
+    def run(watch):
+        view = _View()
+        ctypes.pythonapi.PyObject_GetBuffer(ctypes.py_object(watch(vl2())), ctypes.byref(view), flags)
+        ctypes.pythonapi.PyBuffer_Release(ctypes.byref(view))
+    return run
+
+
+def _out_of_band(watch):
+    vl, buffers = watch(vl2()), []
+    data = pickle.dumps(vl, 5, buffer_callback=buffers.append)
+    return pickle.loads(data, buffers=buffers)
+
+
+_STATE = bytes(24)
+SPECIAL_CASES += [
+    Case("memoryview(VecList)", lambda watch: memoryview(watch(vl2())).release(), None),
+    Case("bytes(VecList)", lambda watch: bytes(watch(vl2())), None),
+    Case("bytes(empty VecList)", lambda watch: bytes(watch(VecList.empty())), None),
+    Case("buffer request, strides and format", _request(0x1C), None),
+    Case("buffer request, writable", _request(0x1), BufferError),
+    Case("buffer request, Fortran order", _request(0x58), BufferError),
+    Case("append with a view", _with_view(lambda vl, watch: vl.append(watch(o))), BufferError),
+    Case("extend with a view", _with_view(lambda vl, watch: vl.extend(watch(vl2()))), BufferError),
+    Case("rotate with a view", _with_view(lambda vl, watch: vl.rotate(watch(Quat(0.0, 1.0, 0.0, 0.0)))), None),
+    Case("from_array(memoryview)", lambda watch: VecList.from_array(_zero_rows()), None),
+    Case("from_array(strided memoryview)", lambda watch: VecList.from_array(_zero_rows(n=4)[::2]), None),
+    Case("from_array(float32 memoryview)", lambda watch: VecList.from_array(_zero_rows("f")), None),
+    Case("from_array(int32 memoryview)", lambda watch: VecList.from_array(_zero_rows("i")), None),
+    Case("from_array(VecList)", lambda watch: VecList.from_array(watch(vl2())), None),
+    Case("from_array(to_array())", lambda watch: VecList.from_array(watch(vl2()).to_array()), None),
+    Case("from_array(rows of Vec3d)", lambda watch: VecList.from_array([watch(o), o]), None),
+    Case("from_array(wrong shape)", lambda watch: VecList.from_array(memoryview(bytes(48)).cast("d")), ValueError),
+    Case("from_array(non-number format)",
+         lambda watch: VecList.from_array(memoryview(bytes(6)).cast("c", (2, 3))), TypeError),
+    Case("from_array(short row)", lambda watch: VecList.from_array([[1.0, 2.0, 3.0], [1.0]]), ValueError),
+    Case("from_array(row not a sequence)", lambda watch: VecList.from_array([[1.0, 2.0, 3.0], 1.0]), TypeError),
+    Case("from_array(row of str)", lambda watch: VecList.from_array([[1.0, "x", 3.0]]), TypeError),
+    Case("from_array(raising __float__)",
+         lambda watch: VecList.from_array([[1.0, RaisesOnConvert(), 3.0]]), Hostile),
+    Case("from_array(int)", lambda watch: VecList.from_array(5), TypeError),
+    Case("from_array(iterator raises)",
+         lambda watch: VecList.from_array(SeqIterRaises([[1, 2, 3]] * 2, 1, Hostile("it"))), Hostile),
+    Case("from_array(lying __len__)", lambda watch: VecList.from_array(Seq([[1, 2, 3]], length=2**62)), None),
+    *[Case(f"pickle {type(x()).__name__} protocol {p}",
+           lambda watch, x=x, p=p: pickle.loads(pickle.dumps(watch(x()), p)), None)
+      for x in (v3, vl2, lambda: Quat(1, 2, 3, 4), lambda: AngleRadians(1.0), lambda: AngleDegrees(2.0),
+                Plane.xy, circle) for p in (2, 5)],
+    Case("copy.copy(VecList)", lambda watch: copy.copy(watch(vl2())), None),
+    Case("copy.deepcopy(Circle)", lambda watch: copy.deepcopy(watch(circle())), None),
+    Case("pickle out of band", _out_of_band, None),
+    Case("_restore unknown name", lambda watch: orvath._restore("Nope", _STATE), ValueError),
+    Case("_restore wrong size", lambda watch: orvath._restore("Quat", _STATE), ValueError),
+    Case("_restore list of wrong size", lambda watch: orvath._restore("VecList", bytes(25)), ValueError),
+    Case("_restore name not str", lambda watch: orvath._restore(1, _STATE), TypeError),
+    Case("_restore state not a buffer", lambda watch: orvath._restore("Vec3d", 1.0), TypeError),
+    Case("_restore keywords", lambda watch: orvath._restore(state=_STATE, name="Vec3d"), None),
+    Case("_restore missing state", lambda watch: orvath._restore("Vec3d"), TypeError),
+    Case("_restore extra argument", lambda watch: orvath._restore("Vec3d", _STATE, 1), TypeError),
+]
+
 if numpy is not None:
     # Made once: building an array from lists grows the debug interpreter's
     # reference total by itself.
@@ -441,6 +528,11 @@ def mid():
     return VecList([Vec3d(float(i), 0.5, 2.0) for i in range(3000)])
 
 
+def _rotate_through_a_view(vl):
+    with memoryview(vl):
+        vl.rotate(Quat(1.0, 0.0, 0.0, 0.0))
+
+
 def _grow_and_rotate(watch):
     vl = watch(VecList.empty())
     for _ in range(3):
@@ -460,6 +552,10 @@ POOLED_CASES = [Case(f"pooled {name}", call, None, 50) for name, call in [
     ("iter", lambda watch: iter(watch(big()))),
     ("repr", lambda watch: repr(watch(mid()))),
     ("copy by extend", lambda watch: watch(VecList.empty()).extend(watch(big()))),
+    ("from_array", lambda watch: VecList.from_array(watch(big()))),
+    ("from_array strided", lambda watch: VecList.from_array(memoryview(watch(big()))[::2])),
+    ("pickle", lambda watch: pickle.loads(pickle.dumps(watch(big()), 4))),
+    ("rotate with a view", lambda watch: _rotate_through_a_view(watch(big()))),
 ]] + [Case("pooled rotate of a growing list", _grow_and_rotate, None, 50)]
 
 CASES = generic_cases() + SPECIAL_CASES + POOLED_CASES

@@ -65,6 +65,8 @@ def members():
     out = []
     for owner, entries in surface.CLASSES.items():
         for e in entries:
+            if e["kind"] == "slot":
+                continue  # the interpreter's wrapper converts the arguments before orvath runs
             if e["kind"] == "property":
                 out.append(Member(owner, "get", e["name"], ()))
                 out.append(Member(owner, "set", e["name"], (("value", e["returns"]),), e["settable"]))
@@ -170,6 +172,10 @@ def annotation_key(annotation):
         return "matrix"
     if tag in ("seq", "list"):
         return "seq"
+    if annotation == ("attr", "typing.SupportsIndex"):
+        return "int"
+    if tag == "or":
+        return "array"  # a buffer or a sequence of rows: VecList.from_array
     raise AssertionError(annotation)
 
 
@@ -179,6 +185,7 @@ VALID = {
     "bool": lambda: True,
     "seq": lambda: [Vec3d(1.0, 2.0, 3.0), Vec3d(0.0, -1.0, 2.0)],
     "matrix": lambda: Quat(0.5, 0.5, -0.5, 0.5).to_rotation_matrix(),
+    "array": lambda: [[1.0, 2.0, 3.0], [0.0, -1.0, 2.0]],
     "Vec3d": lambda: Vec3d(0.5, -1.0, 2.0),
     "VecList": lambda: VecList([Vec3d(7.0, 8.0, 9.0)]),
     "Quat": lambda: Quat(0.5, 0.5, 0.5, 0.5),

@@ -4,7 +4,12 @@ mode (and runs as a script).
 assert_type makes both checkers fail when a stub's annotation drifts from what
 the code below expects; running the file checks the calls are real.
 """
+import copy
+import pickle
+from collections.abc import Buffer
 from typing import assert_type
+
+import numpy as np
 
 import orvath
 from orvath import AngleDegrees, AngleRadians, Quat, Vec3d, VecList, geometry
@@ -150,10 +155,29 @@ def geometry_members() -> None:
     assert orvath.geometry is geometry
 
 
+def interoperation() -> None:
+    vl = VecList.from_array([[1.0, 2.0, 3.0], (4, 5, 6)])
+    assert_type(VecList.from_array(np.zeros((2, 3))), VecList)
+    assert_type(VecList.from_array(vl), VecList)
+    assert_type(VecList.from_array(vl.to_array()), VecList)
+    with memoryview(vl) as view:
+        assert view.shape == (2, 3)
+    assert np.asarray(vl).shape == (2, 3)
+    assert_type(vl.__reduce__(), tuple[object, tuple[str, Buffer]])
+    assert_type(vl.__reduce_ex__(5), tuple[object, tuple[str, Buffer]])
+    for value in (Vec3d.zero(), Quat.identity(), AngleRadians.pi(), AngleDegrees(90), geometry.Plane.xy(),
+                  geometry.Circle.none()):
+        assert_type(value.__reduce__(), tuple[object, tuple[str, bytes]])
+    assert_type(copy.copy(vl), VecList)
+    assert_type(copy.deepcopy(Vec3d.zero()), Vec3d)
+    assert pickle.loads(pickle.dumps(vl, 5)).to_array() == vl.to_array()
+
+
 if __name__ == "__main__":
     vectors()
     angles()
     quaternions()
     vector_lists()
     geometry_members()
+    interoperation()
     print("ok")
