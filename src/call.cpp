@@ -181,6 +181,26 @@ Fail row_length(std::size_t index, Py_ssize_t length) noexcept {
     return {};
 }
 
+Fail matrix_shape(Py_ssize_t row, Py_ssize_t length) noexcept {
+    static constexpr char kShape[] = "expected a 3x3 matrix (three rows of three numbers), ";
+    if (row < 0)
+        PyErr_Format(PyExc_ValueError, "%sgot %zd %s", kShape, length, length == 1 ? "row" : "rows");
+    else
+        PyErr_Format(PyExc_ValueError, "%srow %zd has %zd %s", kShape, row, length, length == 1 ? "item" : "items");
+    return {};
+}
+
+Fail matrix_row_type(PyObject* row, Py_ssize_t index, const char* arg) noexcept {
+    if (row == Py_None) {
+        PyErr_Format(PyExc_TypeError, "argument '%s': row %zd: 'None' is not an instance of 'Sequence'", arg, index);
+    } else {
+        Ref holder;
+        PyErr_Format(PyExc_TypeError, "argument '%s': row %zd: '%s' object is not an instance of 'Sequence'", arg,
+                     index, type_qualname(row, holder));
+    }
+    return {};
+}
+
 Fail unknown_class(PyObject* name) noexcept {
     PyErr_Format(PyExc_ValueError, "no class named %R can be restored", name);
     return {};

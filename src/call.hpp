@@ -95,6 +95,11 @@ Fail inconsistent_buffer(const char* what) noexcept;
 // `arg`), or not of length 3 (ValueError).
 Fail row_type(PyObject* row, std::size_t index, const char* arg) noexcept;
 Fail row_length(std::size_t index, Py_ssize_t length) noexcept;
+// A 3x3 matrix argument of another shape (ValueError naming it: the number of
+// rows when `row` is negative, else the length of that row), or whose row is
+// not a sequence (TypeError, prefixed for `arg`).
+Fail matrix_shape(Py_ssize_t row, Py_ssize_t length) noexcept;
+Fail matrix_row_type(PyObject* row, Py_ssize_t index, const char* arg) noexcept;
 // ValueError for pickled state: a class name that is not ours, a block of
 // the wrong size.
 Fail unknown_class(PyObject* name) noexcept;

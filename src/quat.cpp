@@ -34,32 +34,14 @@ PyObject* quat_float_triple(double a, double b, double c) noexcept {
 // reference while it is used: __len__, __getitem__ and an element's
 // __float__ may run Python code that changes the sequences, which can then
 // change what is read but never free it. The message names the shape found.
-#define QUAT_MATRIX_SHAPE "expected a 3x3 matrix (three rows of three numbers), "
-
 bool quat_matrix_len(PyObject* seq, Py_ssize_t row, const char* arg) noexcept {
     const Py_ssize_t n = PySequence_Size(seq);
     if (n < 0) return err::argument(arg);
-    if (n == 3) return true;
-    if (row < 0)
-        PyErr_Format(PyExc_ValueError, QUAT_MATRIX_SHAPE "got %zd %s", n, n == 1 ? "row" : "rows");
-    else
-        PyErr_Format(PyExc_ValueError, QUAT_MATRIX_SHAPE "row %zd has %zd %s", row, n, n == 1 ? "item" : "items");
-    return false;
+    return n == 3 || err::matrix_shape(row, n);
 }
 
-// A row that is no sequence is a wrong type, reported like the class-argument
-// rule's mismatch with the row's position in front.
 bool quat_matrix_row_type(PyObject* row, Py_ssize_t r, const char* arg) noexcept {
-    if (PySequence_Check(row)) return true;
-    if (row == Py_None) {
-        PyErr_Format(PyExc_TypeError, "argument '%s': row %zd: 'None' is not an instance of 'Sequence'", arg, r);
-        return false;
-    }
-    Ref name = Ref::steal(PyType_GetQualName(Py_TYPE(row)));
-    if (!name) return false;
-    PyErr_Format(PyExc_TypeError, "argument '%s': row %zd: '%U' object is not an instance of 'Sequence'", arg, r,
-                 name.get());
-    return false;
+    return PySequence_Check(row) || err::matrix_row_type(row, r, arg);
 }
 
 // The common case, a list or tuple of three lists or tuples of exact floats
@@ -128,8 +110,6 @@ bool quat_matrix(PyObject* m, const char* arg, core::Mat3& out) noexcept {
             if (!arg_double(items[r][c].get(), arg, out[r][c])) return false;
     return true;
 }
-
-#undef QUAT_MATRIX_SHAPE
 
 // ---------------------------------------------------------------------------
 // Lifecycle
