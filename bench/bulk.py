@@ -141,15 +141,20 @@ def timed(fn, number):
     return (time.perf_counter() - t0) / number
 
 
-def compare(ours, candidates, n):
-    """(orvath time, fastest numpy time), both medians, measured alternately."""
+def compare(ours, candidates, n, settle=0.0):
+    """(orvath time, fastest numpy time), both medians, measured alternately.
+    With `settle`, each timed batch starts that many seconds after the last,
+    so that neither side's idle worker threads are still spinning from the
+    other's batch (both pools spin for a while after their work)."""
     number, repeats = plan(ours, n)
     plans = [plan(c, n) for c in candidates]
     repeats = min([repeats] + [r for _, r in plans])
     mine, theirs = [], [[] for _ in candidates]
     for _ in range(repeats):
+        time.sleep(settle)
         mine.append(timed(ours, number))
         for k, c in enumerate(candidates):
+            time.sleep(settle)
             theirs[k].append(timed(c, plans[k][0]))
     return statistics.median(mine), min(statistics.median(t) for t in theirs)
 
@@ -403,7 +408,7 @@ def numba_table():
         names = [r[0] for r in rows]
         for name, ours, theirs in rows:
             theirs()  # compiles on the first call
-            mine, peer = compare(ours, [theirs], n)
+            mine, peer = compare(ours, [theirs], n, settle=0.02)
             ratios[name, n] = peer / mine
         del a, vl
         gc.collect()

@@ -32,8 +32,6 @@ constexpr std::size_t kMaxThreads = 1024;
 
 // How long a submitter spins for the last running chunks before sleeping.
 constexpr std::chrono::microseconds kCallerSpin{10};
-// How long an idle worker watches for new work before it sleeps.
-constexpr std::chrono::microseconds kWorkerSpin{5};
 
 inline void cpu_relax() noexcept {
 #if defined(__x86_64__) || defined(__i386__)
@@ -190,16 +188,26 @@ unsigned Pool::plan_depth(std::size_t n, std::size_t cost_per_item) const noexce
     if (cost_per_item == 0) cost_per_item = 1;
     const std::size_t total =
         n > static_cast<std::size_t>(-1) / cost_per_item ? static_cast<std::size_t>(-1) : n * cost_per_item;
-    if (total < kSerialCutoff) return 0;
-    // About two chunks per participant (workers plus the caller): enough slack
-    // that a participant that starts late or is preempted leaves no long tail.
-    unsigned depth = ceil_log2(2 * (threads_.size() + 1));
+    if (total < kAwakeCutoff) return 0;
+    if (total < kSerialCutoff && !workers_ready()) return 0;
+    // About two chunks per participant (the helpers an operation may have
+    // plus the caller): enough slack that a participant that starts late or is
+    // preempted leaves no long tail.
+    unsigned depth = ceil_log2(2 * (helpers_per_op_ + 1));
     // Every halving must split a range of at least 2 elements: with depth <=
     // floor(log2 n) each leaf keeps at least one element.
     depth = std::min(depth, floor_log2(n));
     depth = std::min(depth, floor_log2(total / kMinChunkCost));
     depth = std::min(depth, kMaxDepth);
     return depth;
+}
+
+bool Pool::workers_ready() const noexcept {
+    const std::int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
+    const std::int64_t last = last_mid_size_.exchange(now, std::memory_order_relaxed);
+    if (sleepers_.load(std::memory_order_relaxed) < threads_.size()) return true;
+    const auto window = std::chrono::duration_cast<std::chrono::steady_clock::duration>(kWorkerSpin).count();
+    return now - last < window;
 }
 
 void Pool::run_chunk(Op& op, std::size_t k) noexcept {
@@ -265,8 +273,13 @@ void Pool::lock_queue() noexcept {
     mutex_.lock();
 }
 
+// A worker still spinning sees the new work by itself; only when none is does
+// a sleeper get the (on virtual machines, costly) wake-up call. A spinner that
+// stops spinning moves spinners_ before it looks at wake_seq_ for the last
+// time, so either it sees the submission or the submitter sees it gone.
 void Pool::wake_one_worker() noexcept {
-    if (sleepers_.load(std::memory_order_seq_cst) > 0) wake_seq_.notify_one();
+    if (spinners_.load(std::memory_order_seq_cst) == 0 && sleepers_.load(std::memory_order_seq_cst) > 0)
+        wake_seq_.notify_one();
 }
 
 bool Pool::run(std::size_t n, unsigned depth, ChunkFn fn) noexcept {
@@ -340,13 +353,17 @@ void Pool::worker_main() noexcept {
         Op* op = nullptr;
         std::size_t k = 0, chunks = 0;
         bool short_of_helpers = false;
+        bool saw_full = false;  // queued work, all of it at its helper cap
         lock_queue();
         // Ops are queued, so their submitters have not passed their own unlink
         // (which needs the mutex we hold): an op is alive while we claim.
         // The oldest op that still takes a helper (or that we already help) wins.
         for (Op* candidate = head_; candidate != nullptr; candidate = candidate->next_op) {
             if (candidate->id != joined) {
-                if (candidate->helpers >= candidate->max_helpers) continue;
+                if (candidate->helpers >= candidate->max_helpers) {
+                    saw_full = true;
+                    continue;
+                }
                 ++candidate->helpers;
                 joined = candidate->id;
             }
@@ -372,17 +389,21 @@ void Pool::worker_main() noexcept {
             continue;
         }
         if (stop_.load(std::memory_order_acquire)) return;
-        if (!spun && kWorkerSpin.count() > 0) {
+        // A spare worker (every operation already has its helpers) sleeps at
+        // once: spinning, it would only take a core from the threads at work.
+        if (!spun && !saw_full && kWorkerSpin.count() > 0) {
             // Operations often come in quick succession (the two passes of a
             // search, a construction followed by a bulk operation); a worker
             // still spinning picks the next one up without the wake-up latency
             // of a sleeping thread, and costs its submitter no wake-up call.
             spun = true;
+            spinners_.fetch_add(1, std::memory_order_seq_cst);
             const auto deadline = std::chrono::steady_clock::now() + kWorkerSpin;
             while (wake_seq_.load(std::memory_order_relaxed) == seen &&
                    std::chrono::steady_clock::now() < deadline) {
                 for (int i = 0; i < 16; ++i) cpu_relax();
             }
+            spinners_.fetch_sub(1, std::memory_order_seq_cst);
             continue;
         }
         spun = false;

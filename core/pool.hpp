@@ -13,6 +13,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,16 +29,27 @@ namespace orvath::core {
 
 class Pool {
 public:
-    // Work estimate units for cost_per_item: one unit is about one simple
-    // double operation per element in a streaming loop, roughly a quarter of a
-    // nanosecond. The bulk operations' values are in core/bulk.hpp.
+    // Work estimate units for cost_per_item: one unit is about a tenth of a
+    // nanosecond of work per element (the streaming add of a constant vector
+    // takes about 6). The bulk operations' values are in core/bulk.hpp.
     //
-    // An operation whose n * cost_per_item is below kSerialCutoff (~130 us of
-    // work) runs on the calling thread. Above it, the submitter pays a few
-    // microseconds to wake one worker and then works itself; the workers join
-    // as they wake (5 to 60 us later on virtual machines), so a smaller
-    // operation would be over before help arrives.
-    static constexpr std::size_t kSerialCutoff = std::size_t{1} << 19;
+    // Whether an operation of n * cost_per_item units is split depends on what
+    // a hand-off costs, measured on a 2-core virtual machine: a worker that is
+    // awake (still spinning after recent work) joins within 2 to 5 us, so an
+    // operation pays off from about 8 us of work; a sleeping worker must be
+    // woken, which costs the submitter tens of microseconds and the worker
+    // about 50 us to start, so then only an operation of some 200 us does.
+    //  - below kAwakeCutoff an operation runs on the calling thread;
+    //  - from kSerialCutoff on it is always split;
+    //  - in between it is split when a worker is awake, or when operations of
+    //    that size come in quick succession (within kWorkerSpin of each other:
+    //    the one that finds the workers asleep wakes one, and those after it
+    //    find that worker spinning).
+    static constexpr std::size_t kAwakeCutoff = std::size_t{1} << 16;
+    static constexpr std::size_t kSerialCutoff = std::size_t{1} << 21;
+    // How long a worker spins for new work after its last chunk before it
+    // sleeps; also the window in which mid-size operations count as a run.
+    static constexpr std::chrono::microseconds kWorkerSpin{200};
     // No chunk is made smaller than this, so that a barely-parallel operation
     // is not cut into slivers whose hand-out costs more than their work.
     static constexpr std::size_t kMinChunkCost = std::size_t{1} << 15;
@@ -223,6 +235,7 @@ private:
     Pool() = default;
 
     unsigned plan_depth(std::size_t n, std::size_t cost_per_item) const noexcept;
+    bool workers_ready() const noexcept;
     bool run(std::size_t n, unsigned depth, ChunkFn fn) noexcept;
     void run_chunk(Op& op, std::size_t k) noexcept;
     void work_on(Op& op, std::size_t k) noexcept;
@@ -245,6 +258,7 @@ private:
     // fight the submitter for it.
     std::atomic<std::uint32_t> wake_seq_{0};
     std::atomic<std::uint32_t> sleepers_{0};
+    std::atomic<std::uint32_t> spinners_{0};  // workers spinning for new work
     // Submitters sleep on done_seq_, which moves whenever an op whose
     // submitter is asleep completes.
     std::atomic<std::uint32_t> done_seq_{0};
@@ -252,6 +266,9 @@ private:
     std::vector<std::thread> threads_;
     std::size_t helpers_per_op_ = 0;
     std::atomic<std::uint64_t> next_op_id_{1};
+    // When a mid-size operation last asked whether to split (steady clock
+    // ticks), for telling a run of them from an isolated one.
+    mutable std::atomic<std::int64_t> last_mid_size_{0};
 };
 
 }  // namespace orvath::core

@@ -65,7 +65,7 @@ void check_map(Pool& pool, const std::vector<Vec3>& in, Op op, Single single) {
 TEST(Bulk, EveryOperationGivesTheSingleResultsOnASplitRange) {
     auto pool = make_pool(4);
     ASSERT_TRUE(pool);
-    const std::vector<Vec3> in = specimen(200'000, 1);
+    const std::vector<Vec3> in = specimen(600'000, 1);
     const Vec3 o{0.25, -0.5, 0.75};
     const Quat q{0.9, 0.1, -0.3, 0.2};
     check_map(*pool, in, bulk::Dot{o}, [&](const Vec3& e) { return dot(e, o); });
@@ -85,7 +85,7 @@ TEST(Bulk, EveryOperationGivesTheSingleResultsOnASplitRange) {
 TEST(Bulk, CollapseZeroesTheGivenAxis) {
     auto pool = make_pool(2);
     ASSERT_TRUE(pool);
-    const std::vector<Vec3> in = specimen(200'000, 2);
+    const std::vector<Vec3> in = specimen(600'000, 2);
     ASSERT_GT(pool->chunk_count(in.size(), bulk::cost::kOffset), 1u);
     std::vector<Vec3> out(in.size());
     for (std::uint64_t axis = 0; axis < 3; ++axis) {
@@ -127,7 +127,7 @@ std::vector<Vec3> grid_points(std::size_t n, unsigned seed) {
 }
 
 TEST(Bulk, NearestSplitsTheSampledPassAndMatchesTheModel) {
-    const std::size_t n = 300'000;
+    const std::size_t n = 1'000'000;
     const std::vector<Vec3> in = grid_points(n, 3);
     const Vec3 o{0.5, -3.0, 7.0};
     for (std::size_t threads : {1u, 2u, 4u}) {
@@ -149,7 +149,7 @@ TEST(Bulk, NearestSplitsTheSampledPassAndMatchesTheModel) {
 TEST(Bulk, NearestSplitsTheWindowPassAndKeepsTheLowestTie) {
     // A stride this large makes the window around the best sample long enough
     // to be split as well; equal keys sit on both sides of its chunk edges.
-    const std::size_t n = 400'000, stride = 150'000;
+    const std::size_t n = 1'200'000, stride = 500'000;
     std::vector<Vec3> in(n, Vec3{10, 0, 0});
     for (std::size_t i = 1000; i < n; i += 1000) in[i] = {0, 3, 4};
     auto pool = make_pool(4);
@@ -294,14 +294,14 @@ TEST(Rows, EveryTypeConvertsAsFloatDoes) {
 TEST(Rows, AnyStridesOnASplitRange) {
     auto pool = make_pool(4);
     ASSERT_TRUE(pool);
-    const std::size_t n = 200'000;
+    const std::size_t n = 250'000;
     ASSERT_GT(pool->chunk_count(n, bulk::cost::kConvert), 1u);
     const auto f = bulk::parse_format(">i");
     ASSERT_TRUE(f);
     struct Layout {
         std::ptrdiff_t row, column;
     };
-    for (const Layout l : {Layout{13, 4}, Layout{-12, 4}, Layout{12, -4}, Layout{4, 4 * 200'000}}) {
+    for (const Layout l : {Layout{13, 4}, Layout{-12, 4}, Layout{12, -4}, Layout{4, 4 * 250'000}}) {
         SCOPED_TRACE(std::to_string(l.row) + "," + std::to_string(l.column));
         // The lowest address any number of the layout uses is where the buffer begins.
         const std::ptrdiff_t lowest = std::min<std::ptrdiff_t>(0, l.row * std::ptrdiff_t(n - 1)) +
@@ -329,7 +329,7 @@ TEST(Rows, AnyStridesOnASplitRange) {
 TEST(Rows, CopiesKeepEveryBitOnASplitRange) {
     auto pool = make_pool(4);
     ASSERT_TRUE(pool);
-    std::vector<Vec3> in = specimen(300'000, 5);
+    std::vector<Vec3> in = specimen(400'000, 5);
     ASSERT_GT(pool->chunk_count(in.size(), bulk::cost::kOffset), 1u);
     in[17].y = std::bit_cast<double>(std::uint64_t{0x7FF0000000000001});  // signalling
     in[299'999].z = std::bit_cast<double>(std::uint64_t{0xFFF8000000ABCDEF});

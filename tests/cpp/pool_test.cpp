@@ -128,7 +128,8 @@ TEST(PoolTest, ChunkCountRespectsCutoffAndSize) {
     EXPECT_EQ(pool.chunk_count(0, kParallel), 1u);
     EXPECT_EQ(pool.chunk_count(1, kParallel), 1u);
     EXPECT_EQ(pool.chunk_count(1000, 1), 1u);
-    EXPECT_EQ(pool.chunk_count(Pool::kSerialCutoff - 1, 1), 1u);
+    EXPECT_EQ(pool.chunk_count(Pool::kAwakeCutoff - 1, 1), 1u);
+    EXPECT_GT(pool.chunk_count(Pool::kSerialCutoff, 1), 1u);
     EXPECT_EQ(pool.chunk_count(2, kParallel), 2u);   // a range of 2 splits once
     EXPECT_EQ(pool.chunk_count(3, kParallel), 2u);   // never into an empty chunk
     const std::size_t big = pool.chunk_count(10'000'000, 10);
@@ -138,6 +139,20 @@ TEST(PoolTest, ChunkCountRespectsCutoffAndSize) {
     EXPECT_EQ(big & (big - 1), 0u);
     // Overflowing n * cost saturates instead of wrapping to a small count.
     EXPECT_EQ(pool.chunk_count(std::size_t{1} << 40, std::size_t{1} << 40), big);
+}
+
+TEST(PoolTest, MidSizeOperationsInQuickSuccessionAreSplit) {
+    // Between the two cutoffs an operation is split when a worker is awake or
+    // when another of that size just asked: the second of two back-to-back
+    // requests is split whatever the workers were doing.
+    Pool& pool = global_pool();
+    const std::size_t n = Pool::kAwakeCutoff;
+    ASSERT_LT(n, Pool::kSerialCutoff);
+    (void)pool.chunk_count(n, 1);
+    EXPECT_GT(pool.chunk_count(n, 1), 1u);
+    Recorder rec;
+    ASSERT_TRUE(pool.for_each_range(n, 1, [&](std::size_t b, std::size_t e) { rec.add(b, e); }));
+    EXPECT_GT(rec.ranges.size(), 1u);
 }
 
 TEST(PoolTest, EveryIndexOnceForSmallSizes) {
