@@ -57,6 +57,13 @@ template void kernel<Collapse<1>>(const Vec3*, Vec3*, std::size_t, std::size_t, 
 template void kernel<Collapse<2>>(const Vec3*, Vec3*, std::size_t, std::size_t, Collapse<2>) noexcept;
 template void kernel<Rotate>(const Vec3*, Vec3*, std::size_t, std::size_t, Rotate) noexcept;
 
+template <class Op>
+ORVATH_TEMPLATE_KERNEL void kernel_in_place(Vec3* data, std::size_t begin, std::size_t end, Op op) noexcept {
+    for (std::size_t i = begin; i < end; ++i) data[i] = op(data[i]);
+}
+
+template void kernel_in_place<Rotate>(Vec3*, std::size_t, std::size_t, Rotate) noexcept;
+
 bool collapse(Pool& pool, const Vec3* in, Vec3* out, std::size_t n, std::uint64_t axis) noexcept {
     switch (axis) {
         case 0: return map(pool, in, out, n, Collapse<0>{});

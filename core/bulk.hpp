@@ -127,6 +127,17 @@ bool map(Pool& pool, const Vec3* in, typename Op::Out* out, std::size_t n, Op op
     return run_chunks(pool, n, Op::kCost, [=](std::size_t b, std::size_t e) { kernel<Op>(in, out, b, e, op); });
 }
 
+// data[i] = op(data[i]) for every i in [0, n): an operation whose entry i
+// depends on element i alone may overwrite its input. The kernels cannot
+// fail, so no error leaves the array half done.
+template <class Op>
+void kernel_in_place(Vec3* data, std::size_t begin, std::size_t end, Op op) noexcept;
+
+template <class Op>
+bool map_in_place(Pool& pool, Vec3* data, std::size_t n, Op op) noexcept {
+    return run_chunks(pool, n, Op::kCost, [=](std::size_t b, std::size_t e) { kernel_in_place<Op>(data, b, e, op); });
+}
+
 // collapse with an axis known only at run time (at most 2).
 bool collapse(Pool& pool, const Vec3* in, Vec3* out, std::size_t n, std::uint64_t axis) noexcept;
 

@@ -190,10 +190,11 @@ unsigned Pool::plan_depth(std::size_t n, std::size_t cost_per_item) const noexce
         n > static_cast<std::size_t>(-1) / cost_per_item ? static_cast<std::size_t>(-1) : n * cost_per_item;
     if (total < kAwakeCutoff) return 0;
     if (total < kSerialCutoff && !workers_ready()) return 0;
-    // About two chunks per participant (the helpers an operation may have
+    // About four chunks per participant (the helpers an operation may have
     // plus the caller): enough slack that a participant that starts late or is
-    // preempted leaves no long tail.
-    unsigned depth = ceil_log2(2 * (helpers_per_op_ + 1));
+    // preempted (virtual machines lose their processors for tens of
+    // microseconds at a time) leaves no long tail.
+    unsigned depth = ceil_log2(4 * (helpers_per_op_ + 1));
     // Every halving must split a range of at least 2 elements: with depth <=
     // floor(log2 n) each leaf keeps at least one element.
     depth = std::min(depth, floor_log2(n));

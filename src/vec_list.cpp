@@ -379,27 +379,20 @@ PyObject* vec_list_collapse(PyObject* self, PyObject* const* args, Py_ssize_t na
                               });
 }
 
-// The rotated elements go to a new array and reach the list only once every
-// chunk has finished, so a failure leaves the list as it was. Without views
-// the new array simply replaces the old one; views read the old memory, so
-// with a view alive the new values are copied into it instead.
+// Each element is rotated where it is: its new value depends on it alone and
+// the computation cannot fail, so no error can leave the list half rotated,
+// and views of the list see the new values.
 PyObject* vec_list_rotate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     const Signature& sig = surface::vec_list_rotate;
     return write_with<VecListObject>(self, sig, args, nargs, kwnames,
                                      [&](ListValue& list, PyObject* const* a) -> PyObject* {
                                          core::Quat q;
                                          if (!arg_quat(a[0], sig.name(0), q)) return nullptr;
-                                         Elements& elements = list.elements;
-                                         Elements out;
-                                         if (!out.allocate(elements.size())) return err::no_memory();
-                                         if (!bulk_map(elements, out.data(), bulk::Rotate{q})) return nullptr;
-                                         if (!list.exports.any()) {
-                                             elements = std::move(out);
-                                             Py_RETURN_NONE;
-                                         }
                                          core::Pool* pool = bulk_pool();
                                          if (pool == nullptr) return nullptr;
-                                         if (!bulk::copy_vectors(*pool, out.data(), elements.data(), out.size()))
+                                         Elements& elements = list.elements;
+                                         if (!bulk::map_in_place(*pool, elements.data(), elements.size(),
+                                                                 bulk::Rotate{q}))
                                              return chunk_failed();
                                          Py_RETURN_NONE;
                                      });

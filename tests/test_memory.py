@@ -121,7 +121,6 @@ LIMITED = textwrap.dedent(r"""
         "add": lambda: vl + Vec3d(1.0, 1.0, 1.0),
         "cross": lambda: vl.cross(Vec3d(0.0, 0.0, 1.0)),
         "collapse": lambda: vl.collapse(1),
-        "rotate": lambda: vl.rotate(Quat(0.0, 1.0, 0.0, 0.0)),
         "extend": lambda: vl.extend(other),
         "iter": lambda: iter(vl),
         "dot": lambda: vl.dot(Vec3d(1.0, 0.0, 0.0)),
@@ -144,6 +143,12 @@ LIMITED = textwrap.dedent(r"""
             outcome = type(e).__name__ + ": " + str(e)
         resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
         out[name] = [outcome, len(vl), vl[0].to_array() == first, vl[len(vl) - 1].to_array() == last]
+    # rotate turns the elements where they are: it needs no memory at all.
+    resource.setrlimit(resource.RLIMIT_AS, (vm() + 8 * 2**20, hard))
+    vl.rotate(Quat(0.0, 1.0, 0.0, 0.0))
+    resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+    out["rotate in place"] = [first, last, vl[0].to_array(), vl[len(vl) - 1].to_array()]
+    vl.rotate(Quat(0.0, 1.0, 0.0, 0.0))
     # Unlimited again, everything works.
     again = vl.normalize()
     vl.extend(other)
@@ -159,6 +164,9 @@ def test_failed_allocations_raise_memory_error_and_change_nothing():
     assert result.returncode == 0, result.stderr
     out = json.loads(result.stdout)
     afterwards = out.pop("afterwards")
+    # A half turn about x: (x, y, z) -> (x, -y, -z).
+    first, last, turned_first, turned_last = out.pop("rotate in place")
+    assert turned_first == [first[0], -first[1], -first[2]] and turned_last == [last[0], -last[1], -last[2]]
     for name, (outcome, length, first_same, last_same) in out.items():
         assert outcome == "MemoryError", (name, outcome)
         assert (length, first_same, last_same) == (3_000_000, True, True), name

@@ -80,6 +80,10 @@ TEST(Bulk, EveryOperationGivesTheSingleResultsOnASplitRange) {
     check_map(*pool, in, bulk::Scale{2.5}, [](const Vec3& e) { return scale(e, 2.5); });
     check_map(*pool, in, bulk::Divide{3.0}, [](const Vec3& e) { return divide(e, 3.0); });
     check_map(*pool, in, bulk::Rotate{q}, [&](const Vec3& e) { return rotate(q, e); });
+    // In place, as a list rotates its own elements.
+    std::vector<Vec3> same = in;
+    ASSERT_TRUE(bulk::map_in_place(*pool, same.data(), same.size(), bulk::Rotate{q}));
+    for (std::size_t i = 0; i < in.size(); ++i) ASSERT_TRUE(SameVec(same[i], rotate(q, in[i]))) << i;
 }
 
 TEST(Bulk, CollapseZeroesTheGivenAxis) {
