@@ -366,7 +366,7 @@ inline double load(const unsigned char* p) noexcept {
 }
 
 template <Scalar S, bool Swap>
-ORVATH_KERNEL void read_kernel(Rows rows, Vec3* __restrict out, std::size_t begin, std::size_t end) noexcept {
+ORVATH_TEMPLATE_KERNEL void read_kernel(Rows rows, Vec3* __restrict out, std::size_t begin, std::size_t end) noexcept {
     const std::ptrdiff_t c = rows.column;
     for (std::size_t i = begin; i < end; ++i) {
         const unsigned char* p = rows.base + static_cast<std::ptrdiff_t>(i) * rows.row;
