@@ -187,3 +187,18 @@ def test_vec_list_constructor_annotation():
     assert seq["value"] == {"type": "attribute", "attr": "Sequence", "value": {
         "type": "attribute", "attr": "abc", "value": {"type": "name", "id": "collections"}}}
     assert seq["slice"] == {"type": "id", "id": class_ids["Vec3d"]}
+
+
+def test_battery_covers_every_member():
+    # The cross-build comparison (clang, aarch64) must keep up with the surface:
+    # each member it is given has to get inputs and a text for its result.
+    import io
+
+    import battery
+    import surface
+    out = io.StringIO()
+    battery.run(out)
+    called = {line.split(" ", 1)[0] for line in out.getvalue().splitlines()}
+    expected = {f"{c}.{m['name']}" for c, members in surface.CLASSES.items() if c != "VecListIterator"
+                for m in members if m["kind"] != "slot"} | {f"geometry.{n}" for n in surface.FUNCTIONS}
+    assert called == expected

@@ -15,9 +15,11 @@ positive one). The members that call the C library's sin, cos, tan or acos give
 the platform's results; --compare reports their differences apart and fails on
 them only with --strict (two builds on one system share one C library).
 """
+import array
 import hashlib
 import math
 import os
+import pickle
 import random
 import sys
 
@@ -65,7 +67,7 @@ class Inputs:
         o, r = self.o, self.rng
         if ann == surface.FLOAT:
             return self.double()
-        if ann == surface.INT:
+        if ann == surface.INT or ann == ("attr", "typing.SupportsIndex"):
             return r.choice([0, 1, 2, 3, 5, 7, 64, -1])
         if ann == surface.BOOL:
             return r.random() < 0.5
@@ -76,6 +78,12 @@ class Inputs:
                 q = o.Quat(self.double(), self.double(), self.double(), self.double()).normalize()
                 return q.to_rotation_matrix()
             return [[self.double() for _ in range(3)] for _ in range(3)]
+        if ann == ("or", surface.BUFFER, ("seq", ("seq", surface.FLOAT))):
+            rows = [[self.double() for _ in range(3)] for _ in range(r.choice([0, 1, 3, 20]))]
+            if not rows or r.random() < 0.5:  # rows of three floats (a view cannot have length 0)
+                return rows
+            flat = array.array("d", [c for row in rows for c in row])  # a (n, 3) buffer of doubles
+            return memoryview(flat).cast("B").cast("d", [len(rows), 3])
         kind, name = ann
         assert kind == "cls", ann
         if name == "Vec3d":
@@ -99,9 +107,13 @@ def enc(x):
         return "nan" if math.isnan(x) else x.hex()
     if isinstance(x, (bool, int, str)) or x is None:
         return repr(x)
+    if isinstance(x, (bytes, bytearray, memoryview, pickle.PickleBuffer)):
+        return f"{type(x).__name__}'{bytes(memoryview(x)).hex()}'"
     if isinstance(x, (list, tuple)):
         inner = ",".join(enc(v) for v in x)
         return f"[{inner}]" if isinstance(x, list) else f"({inner})"
+    if type(x).__name__ == "builtin_function_or_method":  # a reconstructor, by name
+        return f"<{getattr(x, '__module__', None)}.{x.__name__}>"
     name = type(x).__name__
     fields = {"Vec3d": "x y z", "Quat": "w i j k", "AngleRadians": "angle", "AngleDegrees": "angle",
               "Plane": "normal distance", "Circle": "center radius normal"}.get(name)
@@ -148,6 +160,8 @@ def run(out):
             continue  # VecList.__iter__ covers it
         cls = getattr(spaces[cls_name], cls_name)
         for m in members:
+            if m["kind"] == "slot":
+                continue  # the interpreter's own entry points (the buffer protocol), not ours to call
             key = f"{cls_name}.{m['name']}"
             kind = m["kind"]
             for i in range(1 if kind == "static" and not m["params"] else SAMPLES):
