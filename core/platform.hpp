@@ -8,6 +8,8 @@
 //   platform_posix.cpp    what macOS and the BSDs have: plain anonymous mmap,
 //                         growth by a new mapping and a copy, sysconf for the
 //                         count;
+//   platform_unix.cpp     what those two share (built with either): aligned
+//                         mappings, fork handlers, signal masks, thread names;
 //   platform_windows.cpp  VirtualAlloc (large pages when the process holds the
 //                         privilege), growth by copy, the process affinity mask.
 // These are the only files of core/ and src/ that include an OS header.

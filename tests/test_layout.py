@@ -8,7 +8,8 @@ import re
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), os.pardir))
 
 # The implementations of core/platform.hpp: the only files that name OS headers.
-PLATFORM_FILES = {"core/platform_linux.cpp", "core/platform_posix.cpp", "core/platform_windows.cpp"}
+PLATFORM_FILES = {"core/platform_linux.cpp", "core/platform_posix.cpp", "core/platform_unix.cpp",
+                  "core/platform_windows.cpp"}
 
 STANDARD = set("""
     algorithm any array atomic barrier bit bitset charconv chrono compare complex concepts condition_variable
