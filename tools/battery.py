@@ -21,6 +21,7 @@ import math
 import os
 import pickle
 import random
+import struct
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -108,7 +109,12 @@ def enc(x):
     if isinstance(x, (bool, int, str)) or x is None:
         return repr(x)
     if isinstance(x, (bytes, bytearray, memoryview, pickle.PickleBuffer)):
-        return f"{type(x).__name__}'{bytes(memoryview(x)).hex()}'"
+        # Every byte string here is a state block of little-endian doubles:
+        # written as its doubles, so that a NaN reads "nan" here too.
+        data = bytes(memoryview(x))
+        if len(data) % 8:
+            return f"{type(x).__name__}'{data.hex()}'"
+        return type(x).__name__ + enc(list(struct.unpack(f"<{len(data) // 8}d", data)))
     if isinstance(x, (list, tuple)):
         inner = ",".join(enc(v) for v in x)
         return f"[{inner}]" if isinstance(x, list) else f"({inner})"
