@@ -139,7 +139,7 @@ private:
     PyMutex mutex_{};
 };
 
-// A class's type object, created from its spec on first need. get() is inline:
+// A class's type object, created from its PyType_Spec on first need. get() is inline:
 // every result object of a hot call asks for its type.
 // `finish`, if given, completes a new type before anyone sees it (class
 // attributes a PyType_Spec cannot hold); false from it, with an error set,

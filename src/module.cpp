@@ -68,7 +68,7 @@ PyModuleDef geometry_def = {
     .m_free = nullptr,
 };
 
-// types.SimpleNamespace, looked up once: the submodule's spec is built from it.
+// types.SimpleNamespace, looked up once: the submodule's ModuleSpec stand-in is built from it.
 PyObject* simple_namespace() noexcept {
     static OnceCell<PyObject> cell;
     return cell.get([]() -> PyObject* {
