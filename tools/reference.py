@@ -69,6 +69,29 @@ def unhashable(plural, instance):
         """)
 
 
+def pickled(cls, fields, example):
+    """The __reduce__ text of a class whose state is its stored doubles."""
+    return ref(f"""
+        Pickling and copying: `(orvath._restore, ("{cls}", state))`, where the state is the stored doubles
+        ({fields}) as little-endian bytes. Every bit survives a round trip in every protocol, -0.0, infinities
+        and NaN payloads included; `copy.copy` and `copy.deepcopy` give a new, independent object with the
+        same bits. The reconstructor is a private function of the module, because the class is named
+        `builtins.{cls}`, where pickle cannot find it.
+        """, example)
+
+
+def ordered(cls, other):
+    """The four orderings of an angle class: its own kind only."""
+    return {f"{cls}.{n}": ref(f"""
+        `a {o} b`: the IEEE comparison of the two doubles (False whenever a NaN is involved). Any other
+        operand, an {other} included, gives NotImplemented, so the interpreter raises TypeError.
+        """, f"""
+        >>> {cls}(1) {o} {cls}(2)
+        {r}
+        """) for n, o, r in [("__lt__", "<", True), ("__le__", "<=", True), ("__gt__", ">", False),
+                              ("__ge__", ">=", False)]}
+
+
 def never_reflected(text, example, message):
     return ref(text, f"""
         >>> {example}
@@ -380,13 +403,7 @@ REFERENCE = {
         >>> hash(Vec3d(1, 2, 3)), hash(Vec3d(-0.0, 0, 0)) == hash(Vec3d.zero())
         (3511550596308926913, True)
         """),
-    "Vec3d.__reduce__": ref("""
-        Pickling and copying: `(orvath._restore, ("Vec3d", state))`, where the state is the stored doubles
-        (x, y, z) as little-endian bytes. Every bit survives a round trip in every protocol, -0.0, infinities
-        and NaN payloads included; `copy.copy` and `copy.deepcopy` give a new, independent object with the
-        same bits. The reconstructor is a private function of the module, because the class is named
-        `builtins.Vec3d`, where pickle cannot find it.
-        """, """
+    "Vec3d.__reduce__": pickled("Vec3d", "x, y, z", """
         >>> import copy, pickle
         >>> pickle.loads(pickle.dumps(Vec3d(1, -0.0, float("nan"))))
         Vec3d(1, -0, NaN)
@@ -902,13 +919,7 @@ REFERENCE = {
     "Quat.__gt__": no_order("Quaternions", "Quat(1, 0, 0, 0)", ">"),
     "Quat.__ge__": no_order("Quaternions", "Quat(1, 0, 0, 0)", ">="),
     "Quat.__hash__": unhashable("quaternions", "Quat(1, 0, 0, 0)"),
-    "Quat.__reduce__": ref("""
-        Pickling and copying: `(orvath._restore, ("Quat", state))`, where the state is the stored doubles
-        (w, i, j, k) as little-endian bytes. Every bit survives a round trip in every protocol, -0.0, infinities
-        and NaN payloads included; `copy.copy` and `copy.deepcopy` give a new, independent object with the
-        same bits. The reconstructor is a private function of the module, because the class is named
-        `builtins.Quat`, where pickle cannot find it.
-        """, """
+    "Quat.__reduce__": pickled("Quat", "w, i, j, k", """
         >>> import copy, pickle
         >>> pickle.loads(pickle.dumps(Quat(1, -0.0, 2, 3)))
         Quat(1, -0, 2, 3)
@@ -1057,22 +1068,9 @@ REFERENCE = {
         >>> AngleRadians(float("nan")) != AngleRadians(float("nan")), AngleRadians(1) != 1.0
         (True, True)
         """),
-    **{f"AngleRadians.{n}": ref(f"""
-        `a {o} b`: the IEEE comparison of the two doubles (False whenever a NaN is involved). Any other
-        operand, an AngleDegrees included, gives NotImplemented, so the interpreter raises TypeError.
-        """, f"""
-        >>> AngleRadians(1) {o} AngleRadians(2)
-        {r}
-        """) for n, o, r in [("__lt__", "<", True), ("__le__", "<=", True), ("__gt__", ">", False),
-                              ("__ge__", ">=", False)]},
+    **ordered("AngleRadians", "AngleDegrees"),
     "AngleRadians.__hash__": unhashable("angles", "AngleRadians(1)"),
-    "AngleRadians.__reduce__": ref("""
-        Pickling and copying: `(orvath._restore, ("AngleRadians", state))`, where the state is the stored doubles
-        (the angle) as little-endian bytes. Every bit survives a round trip in every protocol, -0.0, infinities
-        and NaN payloads included; `copy.copy` and `copy.deepcopy` give a new, independent object with the
-        same bits. The reconstructor is a private function of the module, because the class is named
-        `builtins.AngleRadians`, where pickle cannot find it.
-        """, """
+    "AngleRadians.__reduce__": pickled("AngleRadians", "the angle", """
         >>> import copy, pickle
         >>> pickle.loads(pickle.dumps(AngleRadians(-0.0)))
         -0 radians
@@ -1121,22 +1119,9 @@ REFERENCE = {
         >>> AngleDegrees(90) != AngleRadians.half_pi()
         True
         """),
-    **{f"AngleDegrees.{n}": ref(f"""
-        `a {o} b`: the IEEE comparison of the two doubles (False whenever a NaN is involved). Any other
-        operand, an AngleRadians included, gives NotImplemented, so the interpreter raises TypeError.
-        """, f"""
-        >>> AngleDegrees(1) {o} AngleDegrees(2)
-        {r}
-        """) for n, o, r in [("__lt__", "<", True), ("__le__", "<=", True), ("__gt__", ">", False),
-                              ("__ge__", ">=", False)]},
+    **ordered("AngleDegrees", "AngleRadians"),
     "AngleDegrees.__hash__": unhashable("angles", "AngleDegrees(1)"),
-    "AngleDegrees.__reduce__": ref("""
-        Pickling and copying: `(orvath._restore, ("AngleDegrees", state))`, where the state is the stored doubles
-        (the angle) as little-endian bytes. Every bit survives a round trip in every protocol, -0.0, infinities
-        and NaN payloads included; `copy.copy` and `copy.deepcopy` give a new, independent object with the
-        same bits. The reconstructor is a private function of the module, because the class is named
-        `builtins.AngleDegrees`, where pickle cannot find it.
-        """, """
+    "AngleDegrees.__reduce__": pickled("AngleDegrees", "the angle", """
         >>> import copy, pickle
         >>> pickle.loads(pickle.dumps(AngleDegrees(90)))
         90°
