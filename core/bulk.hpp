@@ -67,13 +67,28 @@ struct WithScalar {
 
 using Dot = WithVector<double, dot, cost::kDot>;
 using DistanceSquared = WithVector<double, distance_squared, cost::kDot>;
-using DistanceTo = WithVector<double, distance_to, cost::kLength>;
+// The lengths: the kernel runs `plain`, the formula without the scaling, as
+// vector code and redoes with the full function the rare elements `rescale`
+// flags (see the lengths in vec3.hpp), so each entry keeps the single bits.
+struct DistanceTo {
+    using Out = double;
+    static constexpr std::size_t kCost = cost::kLength;
+    Vec3 other;
+    double operator()(const Vec3& e) const noexcept { return distance_to(e, other); }
+    double plain(const Vec3& e) const noexcept { return plain_magnitude(sub(e, other)); }
+    bool rescale(const Vec3& e) const noexcept { return outside_normal_range(distance_squared(e, other)); }
+};
+template <class R, R (*F)(const Vec3&) noexcept, R (*Plain)(const Vec3&) noexcept, std::size_t Cost>
+struct OfLength : OfElement<R, F, Cost> {
+    R plain(const Vec3& e) const noexcept { return Plain(e); }
+    bool rescale(const Vec3& e) const noexcept { return outside_normal_range(dot(e, e)); }
+};
 using Cross = WithVector<Vec3, cross, cost::kCross>;
 using Add = WithVector<Vec3, add, cost::kOffset>;
 using Sub = WithVector<Vec3, sub, cost::kOffset>;
-using Magnitude = OfElement<double, magnitude, cost::kLength>;
+using Magnitude = OfLength<double, magnitude, plain_magnitude, cost::kLength>;
 using IsUnit = OfElement<bool, is_unit, cost::kLength>;
-using Normalize = OfElement<Vec3, normalize, cost::kNormalize>;
+using Normalize = OfLength<Vec3, normalize, plain_normalize, cost::kNormalize>;
 using Scale = WithScalar<scale, cost::kOffset>;
 using Divide = WithScalar<divide, cost::kDivide>;
 

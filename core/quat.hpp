@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cmath>
+#include <optional>
 
 #include "core/vec3.hpp"
 
@@ -51,17 +52,42 @@ inline Quat from_axis_angle(const Vec3& axis, double angle) noexcept {
 // Each negation flips the sign bit, so a zero part becomes -0.0.
 inline constexpr Quat conjugate(const Quat& q) noexcept { return {q.w, -q.i, -q.j, -q.k}; }
 
-// Length, unit test and the tolerant equality share the vector tolerance.
-inline double magnitude(const Quat& q) noexcept {
-    return std::sqrt(((q.w * q.w + q.i * q.i) + q.j * q.j) + q.k * q.k);
+// Length, unit test and the tolerant equality share the vector tolerance. The
+// length is scaled as the vector length is where its sum of squares is not a
+// normal double (see vec3.hpp).
+inline double sum_of_squares(const Quat& q) noexcept {
+    return ((q.w * q.w + q.i * q.i) + q.j * q.j) + q.k * q.k;
 }
-
-inline Quat normalize(const Quat& q) noexcept {
-    const double n = magnitude(q);
+inline double plain_magnitude(const Quat& q) noexcept { return std::sqrt(sum_of_squares(q)); }
+inline Quat plain_normalize(const Quat& q) noexcept {
+    const double n = plain_magnitude(q);
     return {q.w / n, q.i / n, q.j / n, q.k / n};
 }
+inline Quat scale_exponent(const Quat& q, int e) noexcept {
+    return {std::ldexp(q.w, e), std::ldexp(q.i, e), std::ldexp(q.j, e), std::ldexp(q.k, e)};
+}
 
-inline bool is_unit(const Quat& q) noexcept { return std::fabs(magnitude(q) - 1.0) < EPSILON; }
+[[gnu::cold, gnu::noinline]] inline double scaled_magnitude(const Quat& q) noexcept {
+    const std::optional<int> e = largest_exponent(q.w, q.i, q.j, q.k);
+    if (!e) return plain_magnitude(q);
+    return std::ldexp(plain_magnitude(scale_exponent(q, -*e)), *e);
+}
+[[gnu::cold, gnu::noinline]] inline Quat scaled_normalize(const Quat& q) noexcept {
+    const std::optional<int> e = largest_exponent(q.w, q.i, q.j, q.k);
+    return plain_normalize(e ? scale_exponent(q, -*e) : q);
+}
+
+inline double magnitude(const Quat& q) noexcept {
+    if (outside_normal_range(sum_of_squares(q))) [[unlikely]] return scaled_magnitude(q);
+    return plain_magnitude(q);
+}
+inline Quat normalize(const Quat& q) noexcept {
+    if (outside_normal_range(sum_of_squares(q))) [[unlikely]] return scaled_normalize(q);
+    return plain_normalize(q);
+}
+
+// As for vectors, the scaled length can never be within EPSILON of 1.
+inline bool is_unit(const Quat& q) noexcept { return std::fabs(plain_magnitude(q) - 1.0) < EPSILON; }
 
 inline bool approx_eq(const Quat& p, const Quat& q) noexcept {
     return std::fabs(p.w - q.w) < EPSILON && std::fabs(p.i - q.i) < EPSILON &&

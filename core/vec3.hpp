@@ -8,8 +8,10 @@
 // flow through to the result.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 
 namespace orvath::core {
 
@@ -42,19 +44,79 @@ inline constexpr Vec3 divide(const Vec3& a, double s) noexcept {
 }
 inline constexpr Vec3 negate(const Vec3& a) noexcept { return {-a.x, -a.y, -a.z}; }
 
-// Products and length. No scaling guards against overflow or underflow.
+// Products.
 inline constexpr double dot(const Vec3& a, const Vec3& b) noexcept {
     return (a.x * b.x + a.y * b.y) + a.z * b.z;
 }
 inline constexpr Vec3 cross(const Vec3& a, const Vec3& b) noexcept {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
-inline double magnitude(const Vec3& a) noexcept {
-    return std::sqrt((a.x * a.x + a.y * a.y) + a.z * a.z);
+
+// ---------------------------------------------------------------------------
+// Lengths: sqrt((x*x + y*y) + z*z) for vectors and ((w*w + i*i) + j*j) + k*k
+// under the root for quaternions. Where that sum of squares overflows to inf,
+// or falls below the smallest normal double 2^-1022 (losing bits, or all of
+// them) while a component is non-zero, the same formula runs in the same
+// order on the operand scaled by 2^-e, e the exponent of its largest
+// component (so that component lies in [1, 2)), and a length is scaled back
+// by 2^e. Both scalings are std::ldexp, exact but where a result is
+// subnormal; so the length is what the formula would give with an unbounded
+// exponent range, rounded once into the double range (inf beyond it). Every
+// other input never takes this path and keeps the plain formula's bits. A
+// zero vector (sum 0, NaN directions) and NaN or infinite components keep
+// what the plain formula gives.
+
+// True when a plain sum of squares is not a normal double: zero, subnormal,
+// inf or NaN. The patterns of [2^-1022, DBL_MAX] form one run of integers,
+// so this is one unsigned comparison, cheap enough for the vector kernels to
+// make per element.
+inline bool outside_normal_range(double sum_of_squares) noexcept {
+    return std::bit_cast<std::uint64_t>(sum_of_squares) - 0x0010000000000000u >= 0x7FE0000000000000u;
 }
-inline Vec3 normalize(const Vec3& a) noexcept { return divide(a, magnitude(a)); }
+
+// The e of the scaling above, or nullopt when nothing is to be scaled (all
+// components zero, or one infinite or NaN).
+inline std::optional<int> largest_exponent(double a, double b, double c, double d = 0.0) noexcept {
+    if (!(std::isfinite(a) && std::isfinite(b) && std::isfinite(c) && std::isfinite(d))) return std::nullopt;
+    const double m = std::fmax(std::fmax(std::fabs(a), std::fabs(b)), std::fmax(std::fabs(c), std::fabs(d)));
+    if (m == 0.0) return std::nullopt;
+    return std::ilogb(m);
+}
+
+inline Vec3 scale_exponent(const Vec3& a, int e) noexcept {
+    return {std::ldexp(a.x, e), std::ldexp(a.y, e), std::ldexp(a.z, e)};
+}
+
+// The formulas as written, without the scaling: what the vector kernels run,
+// flagging with outside_normal_range() the elements to redo.
+inline double plain_magnitude(const Vec3& a) noexcept { return std::sqrt(dot(a, a)); }
+inline Vec3 plain_normalize(const Vec3& a) noexcept { return divide(a, plain_magnitude(a)); }
+
+// The scaled paths, out of line so that the callers' loops stay small.
+[[gnu::cold, gnu::noinline]] inline double scaled_magnitude(const Vec3& a) noexcept {
+    const std::optional<int> e = largest_exponent(a.x, a.y, a.z);
+    if (!e) return plain_magnitude(a);
+    return std::ldexp(plain_magnitude(scale_exponent(a, -*e)), *e);
+}
+// The direction of a is that of a * 2^-e: no scaling back.
+[[gnu::cold, gnu::noinline]] inline Vec3 scaled_normalize(const Vec3& a) noexcept {
+    const std::optional<int> e = largest_exponent(a.x, a.y, a.z);
+    return plain_normalize(e ? scale_exponent(a, -*e) : a);
+}
+
+inline double magnitude(const Vec3& a) noexcept {
+    if (outside_normal_range(dot(a, a))) [[unlikely]] return scaled_magnitude(a);
+    return plain_magnitude(a);
+}
+inline Vec3 normalize(const Vec3& a) noexcept {
+    if (outside_normal_range(dot(a, a))) [[unlikely]] return scaled_normalize(a);
+    return plain_normalize(a);
+}
+
+// A plain length outside [2^-511, 2^512] is never within EPSILON of 1, and
+// neither is the scaled length of the same vector, so the plain one decides.
 inline bool is_unit(const Vec3& a) noexcept {
-    return std::fabs(magnitude(a) - 1.0) < EPSILON;
+    return std::fabs(plain_magnitude(a) - 1.0) < EPSILON;
 }
 
 // In exact arithmetic the quotient lies in [-1, 1]; rounding can push it just
@@ -62,14 +124,27 @@ inline bool is_unit(const Vec3& a) noexcept {
 // it is clamped first. The comparisons are false for NaN, so a zero-length
 // operand (0/0) or a NaN component still gives NaN, and every quotient already
 // inside the range is used unchanged.
-inline double angle_to(const Vec3& a, const Vec3& b) noexcept {
+inline double plain_angle_to(const Vec3& a, const Vec3& b) noexcept {
     const double d = dot(a, b);
-    const double ma = magnitude(a);
-    const double mb = magnitude(b);
+    const double ma = plain_magnitude(a);
+    const double mb = plain_magnitude(b);
     double q = d / (ma * mb);
     if (q > 1.0) q = 1.0;
     if (q < -1.0) q = -1.0;
     return std::acos(q);
+}
+// The angle does not depend on the lengths, so each operand is scaled by its
+// own power of two and nothing is scaled back; the dot product and the
+// product of the lengths then stay in range too.
+[[gnu::cold, gnu::noinline]] inline double scaled_angle_to(const Vec3& a, const Vec3& b) noexcept {
+    const std::optional<int> ea = largest_exponent(a.x, a.y, a.z);
+    const std::optional<int> eb = largest_exponent(b.x, b.y, b.z);
+    return plain_angle_to(ea ? scale_exponent(a, -*ea) : a, eb ? scale_exponent(b, -*eb) : b);
+}
+inline double angle_to(const Vec3& a, const Vec3& b) noexcept {
+    if (outside_normal_range(dot(a, a)) || outside_normal_range(dot(b, b))) [[unlikely]]
+        return scaled_angle_to(a, b);
+    return plain_angle_to(a, b);
 }
 
 // Distances and projections. Lines are infinite (the parameter is never
@@ -80,9 +155,9 @@ inline constexpr double distance_squared(const Vec3& a, const Vec3& b) noexcept 
     const double dz = a.z - b.z;
     return (dx * dx + dy * dy) + dz * dz;
 }
-inline double distance_to(const Vec3& a, const Vec3& b) noexcept {
-    return std::sqrt(distance_squared(a, b));
-}
+// The length of the difference; a difference that itself overflows has a
+// length beyond the double range, and inf is right.
+inline double distance_to(const Vec3& a, const Vec3& b) noexcept { return magnitude(sub(a, b)); }
 inline constexpr Vec3 new_from_to(const Vec3& from, const Vec3& to) noexcept {
     return sub(to, from);
 }
@@ -91,8 +166,7 @@ inline double distance_to_line(const Vec3& p, const Vec3& a, const Vec3& b) noex
     const Vec3 w = sub(p, a);
     const double u = dot(w, d) / dot(d, d);
     const Vec3 f{d.x * u + a.x, d.y * u + a.y, d.z * u + a.z};
-    const Vec3 r = sub(p, f);
-    return std::sqrt((r.x * r.x + r.y * r.y) + r.z * r.z);
+    return magnitude(sub(p, f));
 }
 inline constexpr Vec3 project_onto_line(const Vec3& p, const Vec3& line_r,
                                         const Vec3& line_q) noexcept {

@@ -8,6 +8,8 @@ negative), so those two operations go through `div` and `sqrt`.
 """
 import math
 
+from models.vec import magnitude, normalize
+
 EPS = 2.0 ** -52
 PI = 3.141592653589793
 
@@ -42,13 +44,6 @@ def cross(a, b):
     return (a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0])
 
 
-def magnitude(v):
-    return sqrt((v[0] * v[0] + v[1] * v[1]) + v[2] * v[2])
-
-
-def normalize(v):
-    m = magnitude(v)
-    return (div(v[0], m), div(v[1], m), div(v[2], m))
 
 
 # --- Plane: (normal, distance) with normal . p + distance = 0 -------------------------------
@@ -159,8 +154,7 @@ def circle_circle(circle1, circle2):
         return OUT_OF_PLANE
     c1, r1, _ = circle1
     c2, r2, n2 = circle2
-    dx, dy, dz = c1[0] - c2[0], c1[1] - c2[1], c1[2] - c2[2]
-    dist = sqrt((dx * dx + dy * dy) + dz * dz)
+    dist = magnitude(sub(c1, c2))
     if dist > r1 + r2:
         return TOO_FAR
     if abs(r1 - r2) > dist:

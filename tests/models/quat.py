@@ -69,14 +69,8 @@ def conjugate(q):
     return (w, -i, -j, -k)
 
 
-def magnitude(q):
-    w, i, j, k = q
-    return math.sqrt(((w * w + i * i) + j * j) + k * k)
-
-
-def normalize(q):
-    n = magnitude(q)
-    return tuple(div(c, n) for c in q)
+magnitude = _vec.magnitude
+normalize = _vec.normalize
 
 
 def is_unit(q):

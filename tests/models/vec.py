@@ -66,12 +66,45 @@ def cross(a, b):
             a[0] * b[1] - a[1] * b[0])
 
 
-def magnitude(a):
-    return sqrt((a[0] * a[0] + a[1] * a[1]) + a[2] * a[2])
+# --- lengths of vectors and quaternions (tuples of 3 or 4 floats) ---------
+# Where the plain sum of squares is not a normal double and the components are
+# finite and not all zero, the formula runs on the components times 2**-e, e
+# the exponent of the largest, and a length is multiplied back by 2**e.
+
+def sum_squares(c):
+    s = c[0] * c[0]
+    for x in c[1:]:
+        s = s + x * x
+    return s
 
 
-def normalize(a):
-    return divide(a, magnitude(a))
+def _in_range(c):
+    return 2.0 ** -1022 <= sum_squares(c) < math.inf
+
+
+def _rescale(c):
+    """(c times 2**-e, e), or (c, None) when nothing can be scaled."""
+    if not all(map(math.isfinite, c)) or not any(c):
+        return c, None
+    e = math.frexp(max(map(abs, c)))[1] - 1
+    return tuple(math.ldexp(x, -e) for x in c), e
+
+
+def magnitude(c):
+    c, e = (c, None) if _in_range(c) else _rescale(c)
+    m = sqrt(sum_squares(c))
+    if e is None:
+        return m
+    try:
+        return math.ldexp(m, e)
+    except OverflowError:
+        return math.inf
+
+
+def normalize(c):
+    c, _ = (c, None) if _in_range(c) else _rescale(c)
+    m = sqrt(sum_squares(c))
+    return tuple(div(x, m) for x in c)
 
 
 def is_unit(a):
@@ -79,9 +112,11 @@ def is_unit(a):
 
 
 def angle_to(a, b):
+    if not (_in_range(a) and _in_range(b)):
+        a, b = _rescale(a)[0], _rescale(b)[0]
     d = dot(a, b)
-    ma = magnitude(a)
-    mb = magnitude(b)
+    ma = sqrt(sum_squares(a))
+    mb = sqrt(sum_squares(b))
     q = div(d, ma * mb)
     if q > 1.0:
         q = 1.0
@@ -98,7 +133,7 @@ def distance_squared(a, b):
 
 
 def distance_to(a, b):
-    return sqrt(distance_squared(a, b))
+    return magnitude(sub(a, b))
 
 
 def new_from_to(frm, to):
@@ -110,8 +145,7 @@ def distance_to_line(p, a, b):
     w = sub(p, a)
     u = div(dot(w, d), dot(d, d))
     f = (d[0] * u + a[0], d[1] * u + a[1], d[2] * u + a[2])
-    r = sub(p, f)
-    return sqrt((r[0] * r[0] + r[1] * r[1]) + r[2] * r[2])
+    return magnitude(sub(p, f))
 
 
 def project_onto_line(p, line_r, line_q):

@@ -36,7 +36,7 @@ def minimum_distance_to(points, o, stride):
     start = c - stride if c >= stride else 0
     end = c + stride if c + stride <= n else n
     p = _best(points, o, range(start, end))
-    return p, vec.sqrt(vec.distance_squared(points[p], o))
+    return p, vec.distance_to(points[p], o)
 
 
 def collapse(p, axis):
