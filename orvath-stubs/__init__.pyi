@@ -372,10 +372,12 @@ class Quat:
     def is_unit(self, /) -> builtins.bool:
         """True when |magnitude() - 1| < 2**-52, strict and absolute; NaN gives False."""
     def magnitude(self, /) -> builtins.float:
-        """The length sqrt(((w*w + i*i) + j*j) + k*k), correctly rounded."""
+        """The length sqrt(((w*w + i*i) + j*j) + k*k), correctly rounded; scaled by a power of two
+        where the sum of squares would overflow or fall below 2**-1022, as `Vec3d.magnitude`.
+        """
     def normalize(self, /) -> Quat:
-        """This quaternion divided by its magnitude (four divisions). The zero quaternion gives four
-        NaN; nothing is raised.
+        """This quaternion divided by its magnitude (four divisions), scaled first where
+        `magnitude()` scales. The zero quaternion gives four NaN; nothing is raised.
         """
     def rotate(self, /, v: Vec3d) -> Vec3d:
         """`v` rotated by this quaternion, conj(q) * v * q in Hamilton products. For a quaternion
@@ -726,9 +728,11 @@ class Vec3d:
         """The angle between this vector and `other`, in radians in [0, pi], as an AngleRadians:
         acos(dot / (|self| * |other|)), with the quotient clamped into [-1, 1] first, so parallel
         vectors give exactly 0 and antiparallel ones pi even where rounding pushes the quotient
-        past 1. A zero-length vector or a NaN component gives NaN. The arc cosine is the
-        platform's. Raises TypeError naming `other` if it is not a Vec3d ("argument 'other':
-        'int' object is not an instance of 'Vec3d'").
+        past 1. Where a length would be scaled by `magnitude()`, each vector is scaled by its own
+        power of two (the angle does not depend on the lengths), so huge and tiny vectors give
+        the angle of their directions. A zero-length vector or a NaN component gives NaN. The arc
+        cosine is the platform's. Raises TypeError naming `other` if it is not a Vec3d ("argument
+        'other': 'int' object is not an instance of 'Vec3d'").
         """
     def cross(self, /, other: Vec3d) -> Vec3d:
         """The cross product `self x other` by the right-hand rule (i x j = k): (y*oz - z*oy, z*ox -
@@ -741,10 +745,11 @@ class Vec3d:
         'other': 'int' object is not an instance of 'Vec3d'").
         """
     def distance_to(self, /, other: Vec3d) -> builtins.float:
-        """The distance between the two points: the correctly rounded square root of
-        `distance_squared`. Not scaled against overflow: coordinates that differ by more than
-        about 1.34e154 give inf. Raises TypeError naming `other` if it is not a Vec3d ("argument
-        'other': 'int' object is not an instance of 'Vec3d'").
+        """The distance between the two points: the length of self - other, computed as
+        `magnitude()`, so the correctly rounded square root of `distance_squared` wherever that
+        is finite and not below 2**-1022, and scaled like `magnitude()` elsewhere. A difference
+        that itself overflows gives inf. Raises TypeError naming `other` if it is not a Vec3d
+        ("argument 'other': 'int' object is not an instance of 'Vec3d'").
         """
     def distance_to_line(self, /, a: Vec3d, b: Vec3d) -> builtins.float:
         """The distance of this point from the infinite line through `a` and `b`; the line does not
@@ -772,8 +777,13 @@ class Vec3d:
     def k() -> Vec3d:
         """The unit vector along z, (0, 0, 1); a new object on every call."""
     def magnitude(self, /) -> builtins.float:
-        """The length sqrt((x*x + y*y) + z*z), correctly rounded. Not scaled: a component beyond
-        about 1.34e154 in size gives inf, and very small components give 0.0.
+        """The length sqrt((x*x + y*y) + z*z), correctly rounded. Where that sum of squares would
+        overflow to inf (a component beyond about 1.34e154 in size) or fall below 2**-1022 and
+        lose bits (components below about 1.5e-154), the same formula runs on the vector scaled
+        by the power of two that brings its largest component into [1, 2), and the length is
+        scaled back: the result the formula gives with an unbounded exponent range, rounded once
+        (inf only for a length beyond the double range). Every other vector gets the plain
+        formula's bits.
         """
     @staticmethod
     def new_from_to(from_: Vec3d, /, to: Vec3d) -> Vec3d:
@@ -784,8 +794,10 @@ class Vec3d:
         """
     def normalize(self, /) -> Vec3d:
         """This vector scaled to length 1: each component divided by `magnitude()` (three divisions,
-        never a multiplication by the reciprocal). A zero vector gives Vec3d(NaN, NaN, NaN) and
-        an infinite length zeros or NaN; nothing is raised.
+        never a multiplication by the reciprocal). A vector whose length `magnitude()` scales is
+        scaled by the same power of two first, so very large and very small vectors have
+        directions too. A zero vector gives Vec3d(NaN, NaN, NaN) and an infinite component zeros
+        or NaN; nothing is raised.
         """
     def project_onto_line(self, /, line_r: Vec3d, line_q: Vec3d) -> Vec3d:
         """The orthogonal projection of this point onto the infinite line through `line_r` and

@@ -15,9 +15,10 @@ __all__ = ["Circle", "circle_circle", "circle_point", "circle_point_unchecked", 
 @typing.final
 class Circle:
     """A circle in a plane of space: a center, a radius and the normal of its plane. `Circle(center,
-    radius, normal)` stores |radius| and the normalised normal (a zero normal becomes NaN); the
-    setters store their values as given. A normal and its negation describe the same circle.
-    Raises TypeError naming `center`, `radius` or `normal`, the first that is of the wrong type.
+    radius, normal)` stores |radius| and the normal normalised as `Vec3d.normalize` (a unit
+    normal for any finite size; a zero normal becomes NaN); the setters store their values as
+    given. A normal and its negation describe the same circle. Raises TypeError naming `center`,
+    `radius` or `normal`, the first that is of the wrong type.
 
     Circles compare with `==` (centers within 2**-52 per component, equal radii, parallel or
     opposite normals), are unhashable and have the default repr.
@@ -150,8 +151,10 @@ class Plane:
     """An infinite plane: the points p with normal . p + distance = 0. `Plane(normal, distance)`
     normalises the normal and negates the distance: the argument is the signed distance of the
     plane from the origin along the normal, so Plane(Vec3d(0, 0, 1), 5) is the plane z = 5 and
-    its `distance` property reads -5.0. A zero normal gives NaN fields, no error. Raises
-    TypeError naming `normal` if it is not a Vec3d, then `distance` if it is not a number.
+    its `distance` property reads -5.0. A normal of any finite size, however large or small,
+    gives a unit normal (it is normalised as `Vec3d.normalize`); a zero normal gives NaN fields,
+    no error. Raises TypeError naming `normal` if it is not a Vec3d, then `distance` if it is not
+    a number.
 
     Planes keep the identity equality and hash of `object` and its default repr.
     """

@@ -198,7 +198,9 @@ REFERENCE = {
     "Vec3d.angle_to": ref(f"""
         The angle between this vector and `other`, in radians in [0, pi], as an AngleRadians:
         acos(dot / (|self| * |other|)), with the quotient clamped into [-1, 1] first, so parallel vectors give
-        exactly 0 and antiparallel ones pi even where rounding pushes the quotient past 1. A zero-length
+        exactly 0 and antiparallel ones pi even where rounding pushes the quotient past 1. Where a length
+        would be scaled by `magnitude()`, each vector is scaled by its own power of two (the angle does not
+        depend on the lengths), so huge and tiny vectors give the angle of their directions. A zero-length
         vector or a NaN component gives NaN. The arc cosine is the platform's. {vec3d_argument("other")}
         """, """
         >>> Vec3d(1, 0, 0).angle_to(Vec3d(0, 1, 0))
@@ -223,8 +225,9 @@ REFERENCE = {
         25.0
         """),
     "Vec3d.distance_to": ref(f"""
-        The distance between the two points: the correctly rounded square root of `distance_squared`. Not
-        scaled against overflow: coordinates that differ by more than about 1.34e154 give inf.
+        The distance between the two points: the length of self - other, computed as `magnitude()`, so the
+        correctly rounded square root of `distance_squared` wherever that is finite and not below 2**-1022,
+        and scaled like `magnitude()` elsewhere. A difference that itself overflows gives inf.
         {vec3d_argument("other")}
         """, """
         >>> Vec3d(1, 2, 3).distance_to(Vec3d(4, 6, 3))
@@ -253,17 +256,24 @@ REFERENCE = {
         (True, False)
         """),
     "Vec3d.magnitude": ref("""
-        The length sqrt((x*x + y*y) + z*z), correctly rounded. Not scaled: a component beyond about 1.34e154
-        in size gives inf, and very small components give 0.0.
+        The length sqrt((x*x + y*y) + z*z), correctly rounded. Where that sum of squares would overflow to
+        inf (a component beyond about 1.34e154 in size) or fall below 2**-1022 and lose bits (components
+        below about 1.5e-154), the same formula runs on the vector scaled by the power of two that brings its
+        largest component into [1, 2), and the length is scaled back: the result the formula gives with an
+        unbounded exponent range, rounded once (inf only for a length beyond the double range). Every other
+        vector gets the plain formula's bits.
         """, """
-        >>> Vec3d(3, 4, 0).magnitude()
-        5.0
+        >>> Vec3d(3, 4, 0).magnitude(), Vec3d(3e200, 4e200, 0).magnitude(), Vec3d(3e-200, 4e-200, 0).magnitude()
+        (5.0, 4.9999999999999995e+200, 5e-200)
         """),
     "Vec3d.normalize": ref("""
         This vector scaled to length 1: each component divided by `magnitude()` (three divisions, never a
-        multiplication by the reciprocal). A zero vector gives Vec3d(NaN, NaN, NaN) and an infinite length
-        zeros or NaN; nothing is raised.
+        multiplication by the reciprocal). A vector whose length `magnitude()` scales is scaled by the same
+        power of two first, so very large and very small vectors have directions too. A zero vector gives
+        Vec3d(NaN, NaN, NaN) and an infinite component zeros or NaN; nothing is raised.
         """, """
+        >>> Vec3d(3e200, 4e200, 0).normalize()
+        Vec3d(0.6000000000000001, 0.8, 0)
         >>> Vec3d(0, 0, 2).normalize()
         Vec3d(0, 0, 1)
         >>> Vec3d.zero().normalize()
@@ -790,13 +800,16 @@ REFERENCE = {
         >>> Quat(0.5, 0.5, 0.5, 0.5).is_unit(), Quat(1, 1, 0, 0).is_unit()
         (True, False)
         """),
-    "Quat.magnitude": ref("The length sqrt(((w*w + i*i) + j*j) + k*k), correctly rounded.", """
+    "Quat.magnitude": ref("""
+        The length sqrt(((w*w + i*i) + j*j) + k*k), correctly rounded; scaled by a power of two where the sum
+        of squares would overflow or fall below 2**-1022, as `Vec3d.magnitude`.
+        """, """
         >>> Quat(1, 2, 2, 4).magnitude()
         5.0
         """),
     "Quat.normalize": ref("""
-        This quaternion divided by its magnitude (four divisions). The zero quaternion gives four NaN;
-        nothing is raised.
+        This quaternion divided by its magnitude (four divisions), scaled first where `magnitude()` scales.
+        The zero quaternion gives four NaN; nothing is raised.
         """, """
         >>> Quat(0, 0, 0, 2).normalize(), Quat(0, 0, 0, 0).normalize()
         (Quat(0, 0, 0, 1), Quat(NaN, NaN, NaN, NaN))
@@ -1139,7 +1152,8 @@ REFERENCE = {
         An infinite plane: the points p with normal . p + distance = 0. `Plane(normal, distance)` normalises
         the normal and negates the distance: the argument is the signed distance of the plane from the
         origin along the normal, so Plane(Vec3d(0, 0, 1), 5) is the plane z = 5 and its `distance` property
-        reads -5.0. A zero normal gives NaN fields, no error. Raises TypeError naming `normal` if it is not a
+        reads -5.0. A normal of any finite size, however large or small, gives a unit normal (it is
+        normalised as `Vec3d.normalize`); a zero normal gives NaN fields, no error. Raises TypeError naming `normal` if it is not a
         Vec3d, then `distance` if it is not a number.
 
         Planes keep the identity equality and hash of `object` and its default repr.
@@ -1235,8 +1249,8 @@ REFERENCE = {
     # -------------------------------------------------------------------------
     "Circle": ref(f"""
         A circle in a plane of space: a center, a radius and the normal of its plane.
-        `Circle(center, radius, normal)` stores |radius| and the normalised normal (a zero normal becomes
-        NaN); the setters store their values as given. A normal and its negation describe the same circle.
+        `Circle(center, radius, normal)` stores |radius| and the normal normalised as `Vec3d.normalize` (a
+        unit normal for any finite size; a zero normal becomes NaN); the setters store their values as given. A normal and its negation describe the same circle.
         Raises TypeError naming `center`, `radius` or `normal`, the first that is of the wrong type.
 
         Circles compare with `==` (centers within {EPS} per component, equal radii, parallel or opposite

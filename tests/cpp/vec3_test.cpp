@@ -58,8 +58,8 @@ TEST(Vec3, ProductsKeepGroupingAndAvoidFusedMultiplyAdd) {
 
 TEST(Vec3, MagnitudeAndNormalize) {
     EXPECT_TRUE(Same(magnitude({3, 4, 0}), 5.0));
-    EXPECT_TRUE(Same(magnitude({1e155, 0, 0}), INF));  // no overflow scaling
-    EXPECT_TRUE(Same(magnitude({1e-170, 0, 0}), 0.0));
+    EXPECT_TRUE(Same(magnitude({1e155, 0, 0}), 1e155));  // scaled: the square overflows
+    EXPECT_TRUE(Same(magnitude({1e-170, 0, 0}), 1e-170));
     EXPECT_TRUE(SameVec(normalize({0, 0, 0}), {NaN, NaN, NaN}));
     EXPECT_TRUE(SameVec(normalize({0, 0, 2}), {0.0, 0.0, 1.0}));
     EXPECT_TRUE(SameVec(normalize({0, -3, 4}), {0.0, -0.6, 0.8}));
