@@ -4,11 +4,12 @@ Vectors are 3-tuples of floats. Every expression keeps the grouping of the
 formulas (three-term sums as ((a + b) + c), normalisation by three divisions),
 so the results are the IEEE doubles the extension must produce. Python raises
 where IEEE arithmetic would give inf or NaN (division by zero, sqrt of a
-negative), so those two operations go through `div` and `sqrt`.
+negative), so those two operations go through `div` and `sqrt`, shared with the
+vector model like the vector helpers and lengths.
 """
 import math
 
-from models.vec import magnitude, normalize
+from models.vec import cross, div, dot, magnitude, normalize, sqrt, sub
 
 EPS = 2.0 ** -52
 PI = 3.141592653589793
@@ -18,32 +19,6 @@ CONTAINED = ("One of the given geometries is contained entirely within the other
              "The surfaces do not intersect.")
 IDENTICAL = "The given geometries are identical."
 OUT_OF_PLANE = "The given geometries are out of plane from each other"
-
-
-def div(a, b):
-    if b != 0.0:
-        return a / b
-    if a == 0.0 or math.isnan(a) or math.isnan(b):
-        return math.nan
-    return math.copysign(math.inf, a) * math.copysign(1.0, b)
-
-
-def sqrt(a):
-    return math.nan if a < 0.0 else math.sqrt(a)
-
-
-def sub(a, b):
-    return (a[0] - b[0], a[1] - b[1], a[2] - b[2])
-
-
-def dot(a, b):
-    return (a[0] * b[0] + a[1] * b[1]) + a[2] * b[2]
-
-
-def cross(a, b):
-    return (a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0])
-
-
 
 
 # --- Plane: (normal, distance) with normal . p + distance = 0 -------------------------------

@@ -66,45 +66,27 @@ def cross(a, b):
             a[0] * b[1] - a[1] * b[0])
 
 
-# --- lengths of vectors and quaternions (tuples of 3 or 4 floats) ---------
-# Where the plain sum of squares is not a normal double and the components are
-# finite and not all zero, the formula runs on the components times 2**-e, e
-# the exponent of the largest, and a length is multiplied back by 2**e.
-
-def sum_squares(c):
-    s = c[0] * c[0]
-    for x in c[1:]:
-        s = s + x * x
-    return s
-
-
-def _in_range(c):
-    return 2.0 ** -1022 <= sum_squares(c) < math.inf
-
-
-def _rescale(c):
-    """(c times 2**-e, e), or (c, None) when nothing can be scaled."""
-    if not all(map(math.isfinite, c)) or not any(c):
-        return c, None
+# Lengths of 3 or 4 floats: where the plain sum of squares is not a normal double, components finite and not
+# all zero, the formula runs on c * 2**-e (e the exponent of the largest) and a length is scaled back by 2**e.
+def _scaled(c, force=False):
+    if not force and 2.0 ** -1022 <= sum_squares(c) < math.inf or not all(map(math.isfinite, c)) or not any(c):
+        return c, 0
     e = math.frexp(max(map(abs, c)))[1] - 1
     return tuple(math.ldexp(x, -e) for x in c), e
 
 
+def sum_squares(c):
+    return ((c[0] * c[0] + c[1] * c[1]) + c[2] * c[2]) + (c[3] * c[3] if len(c) == 4 else 0.0)
+
+
 def magnitude(c):
-    c, e = (c, None) if _in_range(c) else _rescale(c)
-    m = sqrt(sum_squares(c))
-    if e is None:
-        return m
-    try:
-        return math.ldexp(m, e)
-    except OverflowError:
-        return math.inf
+    c, e = _scaled(c)
+    return sqrt(sum_squares(c)) * 2.0 ** e
 
 
 def normalize(c):
-    c, _ = (c, None) if _in_range(c) else _rescale(c)
-    m = sqrt(sum_squares(c))
-    return tuple(div(x, m) for x in c)
+    c, _ = _scaled(c)
+    return tuple(div(x, sqrt(sum_squares(c))) for x in c)
 
 
 def is_unit(a):
@@ -112,11 +94,11 @@ def is_unit(a):
 
 
 def angle_to(a, b):
-    if not (_in_range(a) and _in_range(b)):
-        a, b = _rescale(a)[0], _rescale(b)[0]
+    if _scaled(a)[1] or _scaled(b)[1]:
+        a, b = _scaled(a, True)[0], _scaled(b, True)[0]
     d = dot(a, b)
-    ma = sqrt(sum_squares(a))
-    mb = sqrt(sum_squares(b))
+    ma = magnitude(a)
+    mb = magnitude(b)
     q = div(d, ma * mb)
     if q > 1.0:
         q = 1.0
