@@ -39,13 +39,19 @@ template <class Op>
 ORVATH_TEMPLATE_KERNEL void kernel(const Vec3* __restrict in, typename Op::Out* __restrict out, std::size_t begin,
                           std::size_t end, Op op) noexcept {
     if constexpr (requires { op.rescale(in[0]); }) {
-        // Blocks of the vectorised plain formula; a flagged element is redone.
+        // Blocks of the plain formula as vector code with one comparison per
+        // element; the elements it flags, if any, are then redone.
         for (std::size_t b = begin; b < end; b += 256) {
             const std::size_t e = b + std::min<std::size_t>(256, end - b);
             bool any = false;
-            for (std::size_t i = b; i < e; ++i) out[i] = op.plain(in[i]), any |= op.rescale(in[i]);
-            if (any) [[unlikely]]
-                for (std::size_t i = b; i < e; ++i) if (op.rescale(in[i])) out[i] = op(in[i]);
+            for (std::size_t i = b; i < e; ++i) {
+                out[i] = op.plain(in[i]);
+                any |= op.rescale(in[i]);
+            }
+            if (any) [[unlikely]] {
+                for (std::size_t i = b; i < e; ++i)
+                    if (op.rescale(in[i])) out[i] = op(in[i]);
+            }
         }
     } else {
         for (std::size_t i = begin; i < end; ++i) out[i] = op(in[i]);

@@ -65,11 +65,10 @@ struct WithScalar {
     Vec3 operator()(const Vec3& e) const noexcept { return F(e, s); }
 };
 
-using Dot = WithVector<double, dot, cost::kDot>;
-using DistanceSquared = WithVector<double, distance_squared, cost::kDot>;
 // The lengths: the kernel runs `plain`, the formula without the scaling, as
-// vector code and redoes with the full function the rare elements `rescale`
-// flags (see the lengths in vec3.hpp), so each entry keeps the single bits.
+// vector code, and redoes with the full function the rare elements that
+// `rescale` flags (the lengths in vec3.hpp), so each entry keeps the bits of
+// the single call.
 struct DistanceTo {
     using Out = double;
     static constexpr std::size_t kCost = cost::kLength;
@@ -83,6 +82,9 @@ struct OfLength : OfElement<R, F, Cost> {
     R plain(const Vec3& e) const noexcept { return Plain(e); }
     bool rescale(const Vec3& e) const noexcept { return outside_normal_range(dot(e, e)); }
 };
+
+using Dot = WithVector<double, dot, cost::kDot>;
+using DistanceSquared = WithVector<double, distance_squared, cost::kDot>;
 using Cross = WithVector<Vec3, cross, cost::kCross>;
 using Add = WithVector<Vec3, add, cost::kOffset>;
 using Sub = WithVector<Vec3, sub, cost::kOffset>;
