@@ -113,8 +113,9 @@ inline Vec3 normalize(const Vec3& a) noexcept {
     return plain_normalize(a);
 }
 
-// A plain length outside [2^-511, 2^512] is never within EPSILON of 1, and
-// neither is the scaled length of the same vector, so the plain one decides.
+// Where the scaling applies, the plain length is inf, NaN or below 2^-511 and
+// the scaled one NaN, beyond 2^511 or below 2^-511: neither is within EPSILON
+// of 1, so the plain length decides, and the bulk kernel stays one loop.
 inline bool is_unit(const Vec3& a) noexcept {
     return std::fabs(plain_magnitude(a) - 1.0) < EPSILON;
 }
