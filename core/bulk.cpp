@@ -41,8 +41,8 @@ ORVATH_TEMPLATE_KERNEL void kernel(const Vec3* __restrict in, typename Op::Out* 
     if constexpr (requires { op.rescale(in[0]); }) {
         // Blocks of the plain formula as vector code with one comparison per
         // element; the elements it flags, if any, are then redone.
-        for (std::size_t b = begin; b < end; b += 256) {
-            const std::size_t e = b + std::min<std::size_t>(256, end - b);
+        for (std::size_t b = begin; b < end; b += 1024) {
+            const std::size_t e = b + std::min<std::size_t>(1024, end - b);
             bool any = false;
             for (std::size_t i = b; i < e; ++i) {
                 out[i] = op.plain(in[i]);
