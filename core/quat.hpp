@@ -5,6 +5,7 @@
 // order intended, innermost parentheses first and otherwise left to right.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -173,11 +174,77 @@ inline Quat slerp(const Quat& p, const Quat& q_in, double t) noexcept {
     return linear ? normalize(r) : r;
 }
 
-// The inverse of to_rotation_matrix(): the textbook quaternion of m, so that
-// rotate() of the result multiplies by the transpose of m. The branch is the
-// largest of the trace T = (m00 + m11) + m22 and the diagonal entries, compared
-// in that order with a strict greater-than (ties and NaN keep the earlier
-// one), and names the component recovered from a square root:
+// ---------------------------------------------------------------------------
+// Sizes taken out by powers of two, which are exact: a scaled component is
+// rounded only where it falls below the normal range, far under the rounding
+// of the larger ones.
+
+// The exponent e of the largest |component|, 2^(e-1) <= largest < 2^e (0 for
+// zero); non-finite components are not looked at by the callers.
+inline int largest_exponent(double a, double b, double c) noexcept {
+    int e = 0;
+    std::frexp(std::fmax(std::fmax(std::fabs(a), std::fabs(b)), std::fabs(c)), &e);
+    return e;
+}
+
+inline Vec3 scaled(const Vec3& a, int e) noexcept {
+    return {std::ldexp(a.x, e), std::ldexp(a.y, e), std::ldexp(a.z, e)};
+}
+
+// The unit vector of any finite non-zero a: a is first scaled so that its
+// largest component lies in [0.5, 1), then divided by sqrt(dot(s, s)), so no
+// square overflows or underflows. Zero gives NaN, and so does any non-finite
+// component (in at least one place; the callers spread it).
+inline Vec3 direction(const Vec3& a) noexcept {
+    const Vec3 s = scaled(a, -largest_exponent(a.x, a.y, a.z));
+    return divide(s, std::sqrt(dot(s, s)));
+}
+
+inline int largest_exponent(const Mat3& m) noexcept {
+    int e = largest_exponent(m[0][0], m[0][1], m[0][2]);
+    e = std::max(e, largest_exponent(m[1][0], m[1][1], m[1][2]));
+    return std::max(e, largest_exponent(m[2][0], m[2][1], m[2][2]));
+}
+
+inline Mat3 scaled(const Mat3& m, int e) noexcept {
+    Mat3 out;
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) out[r][c] = std::ldexp(m[r][c], e);
+    return out;
+}
+
+inline bool is_finite(const Mat3& m) noexcept {
+    for (const auto& row : m)
+        for (double x : row)
+            if (!std::isfinite(x)) return false;
+    return true;
+}
+
+// The determinant of any finite m, as the scalar triple product of its rows
+// taken with m scaled by 2^-e (e the exponent of its largest entry) and then
+// multiplied back by 2^(3e): no product overflows, so the sign is right
+// wherever the value itself lies beyond the range (it is then +-inf or +-0).
+// A NaN or infinite entry gives NaN.
+inline double determinant(const Mat3& m) noexcept {
+    if (!is_finite(m)) return std::nan("");
+    const int e = largest_exponent(m);
+    const Mat3 s = scaled(m, -e);
+    const double d = scalar_triple_product({s[0][0], s[0][1], s[0][2]}, {s[1][0], s[1][1], s[1][2]},
+                                           {s[2][0], s[2][1], s[2][2]});
+    return std::ldexp(d, 3 * e);
+}
+
+// A matrix with an entry of at least 2^MATRIX_SCALED_FROM in size is scaled
+// by a power of two before from_rotation_matrix() reads it, so that the
+// sums and squares there stay finite.
+inline constexpr int MATRIX_SCALED_FROM = 500;
+
+// The inverse of to_rotation_matrix(): the textbook quaternion of m,
+// normalised, so that rotate() of the result multiplies by the transpose of m.
+// The branch is the largest of the trace T = (m00 + m11) + m22 and the
+// diagonal entries, compared in that order with a strict greater-than (ties
+// keep the earlier one), and names the component recovered from a square
+// root:
 //   T:   r = sqrt(1 + T),                   w = 0.5*r, D = r + r,
 //        i = (m21 - m12)/D, j = (m02 - m20)/D, k = (m10 - m01)/D
 //   m00: r = sqrt(((1 + m00) - m11) - m22), i = 0.5*r, D = r + r,
@@ -186,10 +253,19 @@ inline Quat slerp(const Quat& p, const Quat& q_in, double t) noexcept {
 //        w = (m02 - m20)/D, i = (m01 + m10)/D, k = (m12 + m21)/D
 //   m22: r = sqrt(((1 - m00) - m11) + m22), k = 0.5*r, D = r + r,
 //        w = (m10 - m01)/D, i = (m02 + m20)/D, j = (m12 + m21)/D
-// Then, if w < 0, all four components flip sign, so w >= 0 (a -0.0 stays).
-// The matrix is not checked for orthogonality; anything else gives whatever
-// the formulas give (a zero matrix gives (0.5, 0, 0, 0)).
-inline Quat from_rotation_matrix(const Mat3& m) noexcept {
+// Then, if w < 0, all four components flip sign, so w >= 0 (a -0.0 stays),
+// and each is divided by n = sqrt(((w*w + i*i) + j*j) + k*k). The branch
+// argument is at least 1 for every finite matrix (the trace wins only when
+// it is >= 0, a diagonal entry only when the other two sum to at most it),
+// so n >= 0.5 and the result is a unit quaternion to within about an ulp.
+// A matrix that is not quite a rotation (noise, float32 storage) gives the
+// normalised quaternion of its branch, not the nearest rotation. The
+// determinant is not looked at here (the caller refuses a non-positive one);
+// a NaN or infinite entry gives four NaN.
+inline Quat from_rotation_matrix(const Mat3& input) noexcept {
+    if (!is_finite(input)) return {std::nan(""), std::nan(""), std::nan(""), std::nan("")};
+    const int e = largest_exponent(input);
+    const Mat3 m = e > MATRIX_SCALED_FROM ? scaled(input, -e) : input;
     const double trace = (m[0][0] + m[1][1]) + m[2][2];
     int branch = 0;
     double best = trace;
@@ -224,42 +300,70 @@ inline Quat from_rotation_matrix(const Mat3& m) noexcept {
             break;
     }
     if (q.w < 0.0) q = {-q.w, -q.i, -q.j, -q.k};
-    return q;
+    const double n = std::sqrt(((q.w * q.w + q.i * q.i) + q.j * q.j) + q.k * q.k);
+    return {q.w / n, q.i / n, q.j / n, q.k / n};
+}
+
+// p*q - r*s to within 1.5 ulps of the result, however much cancels: the
+// rounding error of r*s, exact by a fused multiply-add, is added back at the
+// end (Kahan's difference of products). std::fma is one correctly rounded
+// operation on every target, so the result is the same bits everywhere.
+inline double difference_of_products(double p, double q, double r, double s) noexcept {
+    const double w = r * s;
+    const double e = std::fma(-r, s, w);
+    const double f = std::fma(p, q, -w);
+    return f + e;
+}
+
+inline Vec3 accurate_cross(const Vec3& a, const Vec3& b) noexcept {
+    return {difference_of_products(a.y, b.z, a.z, b.y), difference_of_products(a.z, b.x, a.x, b.z),
+            difference_of_products(a.x, b.y, a.y, b.x)};
 }
 
 // The shortest-arc rotation taking the direction of a to that of b, in the
-// convention of from_axis_angle() (rotate(q, a) points along b). It is built
-// from s, twice the vector halfway between the two directions, whose angle
-// to a is half the turn:
-//   ua = normalize(a), ub = normalize(b), s = ua + ub
-//   dot(s, s) >= 2^-52: v = cross(s, ua), and the result is the quaternion's
-//       normalize() of (dot(ua, s), v.x, v.y, v.z)
-//   dot(s, s) <  2^-52: a half turn (0, u.x, u.y, u.z), u = normalize(cross(ua, X)),
-//       with X = (1, 0, 0), or X = (0, 1, 0) when |ua.x| > 0.9
-// Both parts of the general case are products with s, so they keep their
-// relative accuracy as the directions approach opposite, where 1 + dot(ua, ub)
-// would cancel. What remains is the rounding in s itself, about 2^-52 in each
-// component, which tilts the axis by about 2^-52 / |s| radians; the fixed half
-// turn instead misses b by about |s| radians, the closer answer once
-// |s| < 2^-26, that is dot(s, s) < 2^-52. Equal directions give
-// exactly (1, 0, 0, 0), parallel ones (1, 0, 0, 0) up to rounding. A zero
-// vector, a non-finite component, or a squared length that overflows (which
-// normalises to zeros) gives NaN components; if both vectors normalise to
-// zeros, the half turn's w = 0 stays.
-inline constexpr double ANTIPARALLEL_BELOW = 0x1p-52;
+// convention of from_axis_angle() (rotate(q, a) points along b): the turn by
+// the angle t between them about the unit axis n of cross(a, b), that is
+// (cos(t/2), -sin(t/2) * n). With each vector first scaled by a power of two
+// to a largest component in [0.5, 1) (sa, sb: any finite size works):
+//   ua = sa / |sa|, ub = sb / |sb|
+//   ls = |ua + ub|, ld = |ua - ub|       (2cos(t/2) and 2sin(t/2))
+//   c = accurate_cross(sa, sb), n = direction(c)
+//   h = sqrt(ls*ls + ld*ld), f = ld / h
+//   result (ls / h, -(n.x*f), -(n.y*f), -(n.z*f))
+// Both lengths are sums without cancellation, and the axis comes from the
+// inputs themselves, not from their rounded unit vectors, so it stays
+// perpendicular to both directions however close they are to parallel or
+// opposite: the whole rotation is within a few ulps of the exact one. An
+// exactly zero c means exactly parallel inputs (ld < ls: exactly (1, 0, 0,
+// 0)) or exactly opposite ones (ls < ld: the half turn (0, u.x, u.y, u.z),
+// u = direction(cross(ua, X)) with X = (1, 0, 0), or X = (0, 1, 0) when
+// |ua.x| > 0.9). A zero vector or a non-finite component gives NaN
+// components.
 inline constexpr double HALF_TURN_AXIS_SWITCH = 0.9;
 
 inline Quat from_two_vectors(const Vec3& a, const Vec3& b) noexcept {
-    const Vec3 ua = normalize(a);
-    const Vec3 ub = normalize(b);
+    const Vec3 sa = scaled(a, -largest_exponent(a.x, a.y, a.z));
+    const Vec3 sb = scaled(b, -largest_exponent(b.x, b.y, b.z));
+    const Vec3 ua = divide(sa, std::sqrt(dot(sa, sa)));
+    const Vec3 ub = divide(sb, std::sqrt(dot(sb, sb)));
     const Vec3 s = add(ua, ub);
-    if (dot(s, s) < ANTIPARALLEL_BELOW) {
-        const Vec3 x = std::fabs(ua.x) > HALF_TURN_AXIS_SWITCH ? unit_j() : unit_i();
-        const Vec3 u = normalize(cross(ua, x));
-        return {0.0, u.x, u.y, u.z};
+    const Vec3 d = sub(ua, ub);
+    const double ls = std::sqrt(dot(s, s));
+    const double ld = std::sqrt(dot(d, d));
+    const Vec3 c = accurate_cross(sa, sb);
+    if (c.x == 0.0 && c.y == 0.0 && c.z == 0.0) {
+        if (ld < ls) return identity();
+        if (ls < ld) {
+            const Vec3 x = std::fabs(ua.x) > HALF_TURN_AXIS_SWITCH ? unit_j() : unit_i();
+            const Vec3 u = direction(cross(ua, x));
+            return {0.0, u.x, u.y, u.z};
+        }
+        // Neither: a zero or non-finite input, whose NaN the rest spreads.
     }
-    const Vec3 v = cross(s, ua);
-    return normalize(Quat{dot(ua, s), v.x, v.y, v.z});
+    const double h = std::sqrt(ls * ls + ld * ld);
+    const double f = ld / h;
+    const Vec3 n = direction(c);
+    return {ls / h, -(n.x * f), -(n.y * f), -(n.z * f)};
 }
 
 }  // namespace orvath::core

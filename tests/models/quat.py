@@ -184,7 +184,46 @@ def slerp(p, q, t):
     return normalize(blend) if d > SLERP_LINEAR_ABOVE else blend
 
 
+def _ldexp(x, e):
+    try:
+        return math.ldexp(x, e)
+    except OverflowError:  # C gives the infinity
+        return math.copysign(math.inf, x)
+
+
+def _largest_exponent(xs):
+    biggest = 0.0
+    for x in xs:
+        if abs(x) > biggest:
+            biggest = abs(x)
+    return math.frexp(biggest)[1]
+
+
+def direction(a):
+    """a scaled by a power of two to a largest component in [0.5, 1), then normalised."""
+    e = _largest_exponent(a)
+    s = tuple(_ldexp(c, -e) for c in a)
+    return _vec.divide(s, _sqrt(_vec.dot(s, s)))
+
+
+def _finite(m):
+    return all(math.isfinite(x) for row in m for x in row)
+
+
+def determinant(m):
+    if not _finite(m):
+        return math.nan
+    e = _largest_exponent([x for row in m for x in row])
+    rows = [tuple(_ldexp(x, -e) for x in row) for row in m]
+    return _ldexp(_vec.dot(rows[0], _vec.cross(rows[1], rows[2])), 3 * e)
+
+
 def from_rotation_matrix(m):
+    if not _finite(m):
+        return (math.nan,) * 4
+    e = _largest_exponent([x for row in m for x in row])
+    if e > 500:
+        m = [[_ldexp(x, -e) for x in row] for row in m]
     (m00, m01, m02), (m10, m11, m12), (m20, m21, m22) = m
     trace = (m00 + m11) + m22
     # The branch: the first of trace, m00, m11, m22 that no later one exceeds.
@@ -210,14 +249,39 @@ def from_rotation_matrix(m):
     q = (parts["w"], parts["i"], parts["j"], parts["k"])
     if q[0] < 0.0:
         q = tuple(-c for c in q)
-    return q
+    n = _sqrt(((q[0] * q[0] + q[1] * q[1]) + q[2] * q[2]) + q[3] * q[3])
+    return tuple(div(c, n) for c in q)
+
+
+def _fma(x, y, z):
+    try:
+        return math.fma(x, y, z)
+    except ValueError:  # 0 * inf, inf - inf: C gives NaN
+        return math.nan
+
+
+def _difference_of_products(p, q, r, s):
+    w = r * s
+    return _fma(p, q, -w) + _fma(-r, s, w)
 
 
 def from_two_vectors(a, b):
-    ua = _vec.normalize(a)
-    ub = _vec.normalize(b)
-    s = _vec.add(ua, ub)
-    if _vec.dot(s, s) < 2.0 ** -52:
+    """The turn by the angle t between the directions about cross(a, b):
+    |ua + ub| and |ua - ub| are 2cos(t/2) and 2sin(t/2); the cross product is
+    taken with fused multiply-adds (Kahan's difference of products)."""
+    sa = tuple(_ldexp(x, -_largest_exponent(a)) for x in a)
+    sb = tuple(_ldexp(x, -_largest_exponent(b)) for x in b)
+    ua, ub = _vec.divide(sa, _sqrt(_vec.dot(sa, sa))), _vec.divide(sb, _sqrt(_vec.dot(sb, sb)))
+    s, d = _vec.add(ua, ub), _vec.sub(ua, ub)
+    ls, ld = _sqrt(_vec.dot(s, s)), _sqrt(_vec.dot(d, d))
+    c = (_difference_of_products(sa[1], sb[2], sa[2], sb[1]), _difference_of_products(sa[2], sb[0], sa[0], sb[2]),
+         _difference_of_products(sa[0], sb[1], sa[1], sb[0]))
+    if c == (0.0, 0.0, 0.0) and ld < ls:
+        return identity()
+    if c == (0.0, 0.0, 0.0) and ls < ld:
         other = (0.0, 1.0, 0.0) if abs(ua[0]) > 0.9 else (1.0, 0.0, 0.0)
-        return (0.0, *_vec.normalize(_vec.cross(ua, other)))
-    return normalize((_vec.dot(ua, s), *_vec.cross(s, ua)))
+        return (0.0, *direction(_vec.cross(ua, other)))
+    h = _sqrt(ls * ls + ld * ld)
+    f = div(ld, h)
+    n = direction(c)
+    return (div(ls, h), -(n[0] * f), -(n[1] * f), -(n[2] * f))
