@@ -22,7 +22,7 @@ import builtins
 import collections.abc
 import types
 import typing
-from . import geometry as geometry
+from . import _geometry as geometry
 __all__ = ["AngleDegrees", "AngleRadians", "Quat", "VecList", "Vec3d", "geometry"]
 
 @typing.final
@@ -334,7 +334,7 @@ class Quat:
         AngleRadians (an AngleDegrees or a plain number is refused).
         """
     @staticmethod
-    def from_rotation_matrix(m: collections.abc.Sequence[collections.abc.Sequence[builtins.float]]) -> Quat:
+    def from_rotation_matrix(m: collections.abc.Collection[collections.abc.Collection[builtins.float]]) -> Quat:
         """The inverse of `to_rotation_matrix`: for a unit quaternion q, `Quat.from_rotation_matrix(
         q.to_rotation_matrix())` is q or -q up to rounding, and the result always has w >= 0. So
         `rotate` of the result multiplies by the transpose of `m`: pass the matrix that

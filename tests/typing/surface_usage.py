@@ -93,6 +93,7 @@ def quaternions() -> None:
     assert_type(q.slerp(Quat.identity(), 0.5), Quat)
     assert_type(Quat.from_rotation_matrix(q.to_rotation_matrix()), Quat)
     assert_type(Quat.from_rotation_matrix(((1, 0, 0), (0, 1, 0), (0, 0, 1))), Quat)
+    assert_type(Quat.from_rotation_matrix(np.eye(3)), Quat)
     assert_type(Quat.from_two_vectors(Vec3d.i(), Vec3d.j()), Quat)
     assert_type(q == q, bool)
     assert_type(q != q, bool)
@@ -153,6 +154,11 @@ def geometry_members() -> None:
     assert_type(geometry.circle_point_unchecked(c1, Vec3d(3, 4, 0), False), bool)
     assert_type(geometry.circle_circle(c1, c2), tuple[Vec3d, Vec3d])
     assert orvath.geometry is geometry
+    assert_type(distance(geometry.Plane.xy()), float)
+
+
+def distance(plane: orvath.geometry.Plane) -> float:
+    return plane.distance
 
 
 def interoperation() -> None:
