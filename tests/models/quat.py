@@ -199,31 +199,40 @@ def _largest_exponent(xs):
     return math.frexp(biggest)[1]
 
 
+def _unit(s):
+    return _vec.scale(s, div(1.0, _sqrt(_vec.dot(s, s))))
+
+
 def direction(a):
     """a scaled by a power of two to a largest component in [0.5, 1), then normalised."""
     e = _largest_exponent(a)
-    s = tuple(_ldexp(c, -e) for c in a)
-    return _vec.divide(s, _sqrt(_vec.dot(s, s)))
+    return _unit(tuple(_ldexp(c, -e) for c in a))
 
 
 def _finite(m):
     return all(math.isfinite(x) for row in m for x in row)
 
 
+def _scaled(m):
+    e = _largest_exponent([x for row in m for x in row])
+    return [[_ldexp(x, -e) for x in row] for row in m], e
+
+
+def _triple(m):
+    return _vec.dot(m[0], _vec.cross(m[1], m[2]))
+
+
 def determinant(m):
+    d = _triple(m)
+    if math.isfinite(d) and abs(d) >= 2.0 ** -1022:
+        return d
     if not _finite(m):
         return math.nan
-    e = _largest_exponent([x for row in m for x in row])
-    rows = [tuple(_ldexp(x, -e) for x in row) for row in m]
-    return _ldexp(_vec.dot(rows[0], _vec.cross(rows[1], rows[2])), 3 * e)
+    s, e = _scaled(m)
+    return _ldexp(_triple(s), 3 * e)
 
 
-def from_rotation_matrix(m):
-    if not _finite(m):
-        return (math.nan,) * 4
-    e = _largest_exponent([x for row in m for x in row])
-    if e > 500:
-        m = [[_ldexp(x, -e) for x in row] for row in m]
+def _branch_quat(m):
     (m00, m01, m02), (m10, m11, m12), (m20, m21, m22) = m
     trace = (m00 + m11) + m22
     # The branch: the first of trace, m00, m11, m22 that no later one exceeds.
@@ -232,25 +241,31 @@ def from_rotation_matrix(m):
     for n in (1, 2, 3):
         if candidates[n] > candidates[branch]:
             branch = n
-    if branch == 0:
-        r = _sqrt(1.0 + trace)
-        big, others = "w", {"i": m21 - m12, "j": m02 - m20, "k": m10 - m01}
-    elif branch == 1:
-        r = _sqrt(((1.0 + m00) - m11) - m22)
-        big, others = "i", {"w": m21 - m12, "j": m01 + m10, "k": m02 + m20}
-    elif branch == 2:
-        r = _sqrt(((1.0 - m00) + m11) - m22)
-        big, others = "j", {"w": m02 - m20, "i": m01 + m10, "k": m12 + m21}
-    else:
-        r = _sqrt(((1.0 - m00) - m11) + m22)
-        big, others = "k", {"w": m10 - m01, "i": m02 + m20, "j": m12 + m21}
-    parts = {name: div(e, r + r) for name, e in others.items()}
-    parts[big] = 0.5 * r
-    q = (parts["w"], parts["i"], parts["j"], parts["k"])
+    q = [(1.0 + trace, m21 - m12, m02 - m20, m10 - m01),
+         (m21 - m12, ((1.0 + m00) - m11) - m22, m01 + m10, m02 + m20),
+         (m02 - m20, m01 + m10, ((1.0 - m00) + m11) - m22, m12 + m21),
+         (m10 - m01, m02 + m20, m12 + m21, ((1.0 - m00) - m11) + m22)][branch]
     if q[0] < 0.0:
         q = tuple(-c for c in q)
-    n = _sqrt(((q[0] * q[0] + q[1] * q[1]) + q[2] * q[2]) + q[3] * q[3])
-    return tuple(div(c, n) for c in q)
+    return q
+
+
+def _sum_of_squares(q):
+    return ((q[0] * q[0] + q[1] * q[1]) + q[2] * q[2]) + q[3] * q[3]
+
+
+def from_rotation_matrix(m):
+    """The branch quaternion, normalised; where its squares overflow, that of
+    the matrix scaled by a power of two."""
+    q = _branch_quat(m)
+    n2 = _sum_of_squares(q)
+    if not math.isfinite(n2):
+        if not _finite(m):
+            return (math.nan,) * 4
+        q = _branch_quat(_scaled(m)[0])
+        n2 = _sum_of_squares(q)
+    r = div(1.0, _sqrt(n2))
+    return tuple(c * r for c in q)
 
 
 def _fma(x, y, z):
@@ -271,7 +286,7 @@ def from_two_vectors(a, b):
     taken with fused multiply-adds (Kahan's difference of products)."""
     sa = tuple(_ldexp(x, -_largest_exponent(a)) for x in a)
     sb = tuple(_ldexp(x, -_largest_exponent(b)) for x in b)
-    ua, ub = _vec.divide(sa, _sqrt(_vec.dot(sa, sa))), _vec.divide(sb, _sqrt(_vec.dot(sb, sb)))
+    ua, ub = _unit(sa), _unit(sb)
     s, d = _vec.add(ua, ub), _vec.sub(ua, ub)
     ls, ld = _sqrt(_vec.dot(s, s)), _sqrt(_vec.dot(d, d))
     c = (_difference_of_products(sa[1], sb[2], sa[2], sb[1]), _difference_of_products(sa[2], sb[0], sa[0], sb[2]),
@@ -281,7 +296,7 @@ def from_two_vectors(a, b):
     if c == (0.0, 0.0, 0.0) and ls < ld:
         other = (0.0, 1.0, 0.0) if abs(ua[0]) > 0.9 else (1.0, 0.0, 0.0)
         return (0.0, *direction(_vec.cross(ua, other)))
-    h = _sqrt(ls * ls + ld * ld)
-    f = div(ld, h)
+    r = div(1.0, _sqrt(ls * ls + ld * ld))
+    f = ld * r
     n = direction(c)
-    return (div(ls, h), -(n[0] * f), -(n[1] * f), -(n[2] * f))
+    return (ls * r, -(n[0] * f), -(n[1] * f), -(n[2] * f))
