@@ -1414,3 +1414,41 @@ REFERENCE = {
         ValueError: The given geometries are too far apart and do not intersect at all.
         """),
 }
+
+# A section of the reference page and of the README (the same text and
+# example in both), not the text of a member.
+CONVENTIONS_TITLE = "Conventions, side by side with scipy"
+CONVENTIONS = ref("""
+    Each rotation convention here is the opposite of what a user of scipy's `Rotation` and of numpy's
+    column-vector matrices expects, and each converts in one line. The stored components Quat(w, i, j, k)
+    are the conjugate of scipy's (x, y, z, w): `Quat(w, -x, -y, -z)` from `r.as_quat()`, and
+    `Rotation.from_quat([-q.i, -q.j, -q.k, q.w])` back; `q.rotate(v)` then equals `r.apply(v)`. The matrix
+    that turns column vectors as `rotate` does (R @ v) is the transpose of `to_rotation_matrix()`, which is
+    therefore scipy's `as_matrix()` transposed, and `Quat.from_rotation_matrix` reads the transpose: pass
+    `R.T`. `Quat.from_axis_angle(n, t)` is `Rotation.from_rotvec(t * n)`, and `to_axis_angle()` answers
+    (-n, t), so scipy's rotation vector is `-angle * axis`.
+    """, """
+    >>> import numpy as np
+    >>> from scipy.spatial.transform import Rotation
+    >>> r = Rotation.from_rotvec([0.3, -0.2, 0.9])
+    >>> v = np.array([1.0, 2.0, 3.0])
+    >>> x, y, z, w = r.as_quat()
+    >>> q = Quat(w, -x, -y, -z)
+    >>> np.allclose(q.rotate(Vec3d(*v)).to_array(), r.apply(v), rtol=0, atol=1e-15)
+    True
+    >>> np.allclose(Rotation.from_quat([-q.i, -q.j, -q.k, q.w]).as_quat(), r.as_quat(), rtol=0, atol=1e-15)
+    True
+    >>> R = r.as_matrix()
+    >>> np.allclose(np.array(q.to_rotation_matrix()).T, R, rtol=0, atol=1e-15)
+    True
+    >>> np.allclose(Quat.from_rotation_matrix(R.T).rotate(Vec3d(*v)).to_array(), R @ v, rtol=0, atol=1e-15)
+    True
+    >>> p = Quat.from_axis_angle(Vec3d(0, 0.6, 0.8), AngleRadians(0.5))
+    >>> np.allclose(p.rotate(Vec3d(*v)).to_array(), Rotation.from_rotvec([0, 0.3, 0.4]).apply(v), rtol=0, atol=1e-15)
+    True
+    >>> axis, angle = p.to_axis_angle()
+    >>> axis, angle
+    (Vec3d(-0, -0.5999999999999995, -0.7999999999999995), 0.5000000000000004 radians)
+    >>> np.allclose(-angle.angle * np.array(axis.to_array()), [0, 0.3, 0.4], rtol=0, atol=1e-15)
+    True
+    """)
