@@ -901,45 +901,29 @@ def test_matrix_round_trip_and_unit_results_of_noisy_matrices():
                 assert abs(sum(Fraction(c) ** 2 for c in value(Quat.from_rotation_matrix(m))) - 1) <= 4 * EPS
 
 
-def exact_matrix(q):
-    """The matrix M with rotate(v) = M v, in 120-bit arithmetic."""
-    w, i, j, k = (mpf(c) for c in q)
-    return mp.matrix([[w * w + i * i - j * j - k * k, 2 * (i * j + w * k), 2 * (i * k - w * j)],
-                      [2 * (i * j - w * k), w * w - i * i + j * j - k * k, 2 * (j * k + w * i)],
-                      [2 * (i * k + w * j), 2 * (j * k - w * i), w * w - i * i - j * j + k * k]])
-
-
 def test_two_vectors_turn_exactly_along_the_shortest_arc():
-    # Pairs in general position, turned 1e-16 to 1e-2 rad away from parallel or
-    # from opposite, and exactly parallel or opposite; each vector of a size
-    # from 1e-300 to 1e300. The exact shortest arc is the product of the
-    # reflections in the planes normal to ua and to ua + ub.
+    # General pairs, pairs 1e-16 to 1e-2 rad from parallel or from opposite,
+    # and exactly parallel or opposite ones, each vector of a size from 1e-300
+    # to 1e300. In 120-bit arithmetic, against the exact shortest arc: the
+    # product of the reflections in the planes normal to ua and to ua + ub.
     g, n = rng(5), 3000
-    a_s, p_s = g.standard_normal((n, 3)), g.standard_normal((n, 3))
-    ts = 10.0 ** g.uniform(-16, -2, n)
-    kind = np.arange(n) % 5  # general, near parallel, near opposite, parallel, opposite
-    sizes = 10.0 ** g.uniform(-300, 300, (n, 2))
     with mp.workprec(120):
-        for a, p, t, k, (ma, mb) in zip(a_s, p_s, ts, kind, sizes):
-            ua = a / np.linalg.norm(a)
-            p = np.cross(ua, p) / np.linalg.norm(np.cross(ua, p))
+        for k, a, p, t, (ma, mb) in zip(range(n), g.standard_normal((n, 3)), g.standard_normal((n, 3)),
+                                        10.0 ** g.uniform(-16, -2, n), 10.0 ** g.uniform(-300, 300, (n, 2))):
+            k %= 5  # general, near parallel, near opposite, parallel, opposite
+            ua, p = a / np.linalg.norm(a), np.cross(a, p) / np.linalg.norm(np.cross(a, p))
             a = a * ma
             b = [p, ua * math.cos(t) + p * math.sin(t), -ua * math.cos(t) + p * math.sin(t)][k] * mb if k < 3 \
                 else a * (1.0 if k == 3 else -1.0) * 2.0 ** g.integers(-20, 20)
             q = Quat.from_two_vectors(Vec3d(*a), Vec3d(*b))
-            ea, eb = (mp.matrix([mpf(c) for c in v]) for v in (a, b))
-            ea, eb = ea / mp.norm(ea), eb / mp.norm(eb)
-            m = exact_matrix(value(q))
+            ea, eb = (mp.matrix([mpf(c) for c in v]) / mp.norm(mp.matrix([mpf(c) for c in v])) for v in (a, b))
+            m = mp.matrix([model.rotate([mpf(c) for c in value(q)], e) for e in np.eye(3)]).T  # exact action
             assert abs(mp.norm(mp.matrix(value(q))) - 1) <= 4 * EPS and q.w >= 0.0
             assert mp.norm(m * ea - eb, p=mp.inf) <= 2e-15
             if k < 4:
                 h = (ea + eb) / mp.norm(ea + eb)
-                arc = (mp.eye(3) - 2 * h * h.T) * (mp.eye(3) - 2 * ea * ea.T)
-                assert mp.mnorm(m - arc, p=mp.inf) <= 4e-15
-            else:
-                assert q.w == 0.0 and mp.norm(m * ea + ea, p=mp.inf) <= 4 * EPS
-            if k == 3:
-                assert value(q) == (1.0, 0.0, 0.0, 0.0)
+                assert mp.mnorm(m - (mp.eye(3) - 2 * h * h.T) * (mp.eye(3) - 2 * ea * ea.T), p=mp.inf) <= 4e-15
+            assert value(q) == (1.0, 0.0, 0.0, 0.0) if k == 3 else k < 4 or q.w == 0.0
 
 
 # ---------------------------------------------------------------------------

@@ -16,7 +16,7 @@ from orvath import geometry
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), os.pardir))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 import gen_api_doc  # noqa: E402
-from reference import CONVENTIONS, CONVENTIONS_TITLE, REFERENCE  # noqa: E402
+from reference import REFERENCE  # noqa: E402
 
 # Attributes of object that a class inherits: not members of its own while the
 # class does not define them (a class that starts to define one, __reduce__
@@ -114,10 +114,3 @@ def test_examples_show_their_true_output(document):
             base = test.globs
     assert runner.failures == 0, report.getvalue()
     assert attempted >= len(blocks)
-
-
-def test_readme_carries_the_conventions_section_of_the_page():
-    with open(os.path.join(ROOT, "README.md")) as fh:
-        text = fh.read()
-    assert f"## {CONVENTIONS_TITLE}\n" in text and "```pycon\n" + CONVENTIONS["example"] + "\n```" in text
-    assert " ".join(CONVENTIONS["text"].split()) in " ".join(text.split())

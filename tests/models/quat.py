@@ -184,19 +184,9 @@ def slerp(p, q, t):
     return normalize(blend) if d > SLERP_LINEAR_ABOVE else blend
 
 
-def _ldexp(x, e):
-    try:
-        return math.ldexp(x, e)
-    except OverflowError:  # C gives the infinity
-        return math.copysign(math.inf, x)
-
-
-def _largest_exponent(xs):
-    biggest = 0.0
-    for x in xs:
-        if abs(x) > biggest:
-            biggest = abs(x)
-    return math.frexp(biggest)[1]
+def _exponent(xs):
+    """frexp's exponent of the largest |x|; 0 when one is not finite."""
+    return math.frexp(max(map(abs, xs)))[1] if all(map(math.isfinite, xs)) else 0
 
 
 def _unit(s):
@@ -204,18 +194,12 @@ def _unit(s):
 
 
 def direction(a):
-    """a scaled by a power of two to a largest component in [0.5, 1), then normalised."""
-    e = _largest_exponent(a)
-    return _unit(tuple(_ldexp(c, -e) for c in a))
-
-
-def _finite(m):
-    return all(math.isfinite(x) for row in m for x in row)
+    return _unit(tuple(math.ldexp(c, -_exponent(a)) for c in a))
 
 
 def _scaled(m):
-    e = _largest_exponent([x for row in m for x in row])
-    return [[_ldexp(x, -e) for x in row] for row in m], e
+    e = _exponent([x for row in m for x in row])
+    return [[math.ldexp(x, -e) for x in row] for row in m], e
 
 
 def _triple(m):
@@ -223,13 +207,18 @@ def _triple(m):
 
 
 def determinant(m):
+    """The rows' triple product; where not a normal number, taken with m
+    scaled by a power of two and scaled back."""
     d = _triple(m)
+    if not all(math.isfinite(x) for row in m for x in row):
+        return math.nan
     if math.isfinite(d) and abs(d) >= 2.0 ** -1022:
         return d
-    if not _finite(m):
-        return math.nan
     s, e = _scaled(m)
-    return _ldexp(_triple(s), 3 * e)
+    try:
+        return math.ldexp(_triple(s), 3 * e)
+    except OverflowError:  # C gives the infinity
+        return math.copysign(math.inf, _triple(s))
 
 
 def _branch_quat(m):
@@ -245,26 +234,18 @@ def _branch_quat(m):
          (m21 - m12, ((1.0 + m00) - m11) - m22, m01 + m10, m02 + m20),
          (m02 - m20, m01 + m10, ((1.0 - m00) + m11) - m22, m12 + m21),
          (m10 - m01, m02 + m20, m12 + m21, ((1.0 - m00) - m11) + m22)][branch]
-    if q[0] < 0.0:
-        q = tuple(-c for c in q)
-    return q
-
-
-def _sum_of_squares(q):
-    return ((q[0] * q[0] + q[1] * q[1]) + q[2] * q[2]) + q[3] * q[3]
+    return tuple(-c for c in q) if q[0] < 0.0 else q
 
 
 def from_rotation_matrix(m):
-    """The branch quaternion, normalised; where its squares overflow, that of
-    the matrix scaled by a power of two."""
+    """The branch's four-vector, normalised; where its squares overflow (or
+    an entry is not finite), that of the matrix scaled by a power of two."""
     q = _branch_quat(m)
-    n2 = _sum_of_squares(q)
-    if not math.isfinite(n2):
-        if not _finite(m):
+    if not math.isfinite(((q[0] * q[0] + q[1] * q[1]) + q[2] * q[2]) + q[3] * q[3]):
+        if not all(math.isfinite(x) for row in m for x in row):
             return (math.nan,) * 4
         q = _branch_quat(_scaled(m)[0])
-        n2 = _sum_of_squares(q)
-    r = div(1.0, _sqrt(n2))
+    r = div(1.0, _sqrt(((q[0] * q[0] + q[1] * q[1]) + q[2] * q[2]) + q[3] * q[3]))
     return tuple(c * r for c in q)
 
 
@@ -275,28 +256,21 @@ def _fma(x, y, z):
         return math.nan
 
 
-def _difference_of_products(p, q, r, s):
-    w = r * s
-    return _fma(p, q, -w) + _fma(-r, s, w)
-
-
 def from_two_vectors(a, b):
     """The turn by the angle t between the directions about cross(a, b):
-    |ua + ub| and |ua - ub| are 2cos(t/2) and 2sin(t/2); the cross product is
-    taken with fused multiply-adds (Kahan's difference of products)."""
-    sa = tuple(_ldexp(x, -_largest_exponent(a)) for x in a)
-    sb = tuple(_ldexp(x, -_largest_exponent(b)) for x in b)
+    |ua + ub| and |ua - ub| are 2cos(t/2) and 2sin(t/2); each component of
+    the cross product is p*q - r*s with r*s's rounding error added back."""
+    sa, sb = (tuple(math.ldexp(x, -_exponent(v)) for x in v) for v in (a, b))
     ua, ub = _unit(sa), _unit(sb)
     s, d = _vec.add(ua, ub), _vec.sub(ua, ub)
     ls, ld = _sqrt(_vec.dot(s, s)), _sqrt(_vec.dot(d, d))
-    c = (_difference_of_products(sa[1], sb[2], sa[2], sb[1]), _difference_of_products(sa[2], sb[0], sa[0], sb[2]),
-         _difference_of_products(sa[0], sb[1], sa[1], sb[0]))
+    c = tuple(_fma(sa[i], sb[j], -(sa[j] * sb[i])) + _fma(-sa[j], sb[i], sa[j] * sb[i])
+              for i, j in ((1, 2), (2, 0), (0, 1)))
     if c == (0.0, 0.0, 0.0) and ld < ls:
         return identity()
     if c == (0.0, 0.0, 0.0) and ls < ld:
         other = (0.0, 1.0, 0.0) if abs(ua[0]) > 0.9 else (1.0, 0.0, 0.0)
         return (0.0, *direction(_vec.cross(ua, other)))
     r = div(1.0, _sqrt(ls * ls + ld * ld))
-    f = ld * r
     n = direction(c)
-    return (ls * r, -(n[0] * f), -(n[1] * f), -(n[2] * f))
+    return (ls * r, *(-(x * (ld * r)) for x in n))

@@ -131,7 +131,7 @@ def vector_lists() -> None:
 
 
 def geometry_members() -> None:
-    plane = geometry.Plane(Vec3d.k(), 5.0)
+    plane: orvath.geometry.Plane = geometry.Plane(Vec3d.k(), 5.0)
     plane.normal = Vec3d.k()
     plane.distance = -5.0
     for made in (geometry.Plane.xy(), geometry.Plane.xz(), geometry.Plane.yz(), geometry.Plane.from_point(Vec3d.k(), Vec3d.zero()),
@@ -154,11 +154,6 @@ def geometry_members() -> None:
     assert_type(geometry.circle_point_unchecked(c1, Vec3d(3, 4, 0), False), bool)
     assert_type(geometry.circle_circle(c1, c2), tuple[Vec3d, Vec3d])
     assert orvath.geometry is geometry
-    assert_type(distance(geometry.Plane.xy()), float)
-
-
-def distance(plane: orvath.geometry.Plane) -> float:
-    return plane.distance
 
 
 def interoperation() -> None:
