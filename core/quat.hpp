@@ -5,8 +5,12 @@
 // order intended, innermost parentheses first and otherwise left to right.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <optional>
 
 #include "core/vec3.hpp"
@@ -199,23 +203,100 @@ inline Quat slerp(const Quat& p, const Quat& q_in, double t) noexcept {
     return linear ? normalize(r) : r;
 }
 
-// The inverse of to_rotation_matrix(): the textbook quaternion of m, so that
-// rotate() of the result multiplies by the transpose of m. The branch is the
-// largest of the trace T = (m00 + m11) + m22 and the diagonal entries, compared
-// in that order with a strict greater-than (ties and NaN keep the earlier
-// one), and names the component recovered from a square root:
-//   T:   r = sqrt(1 + T),                   w = 0.5*r, D = r + r,
-//        i = (m21 - m12)/D, j = (m02 - m20)/D, k = (m10 - m01)/D
-//   m00: r = sqrt(((1 + m00) - m11) - m22), i = 0.5*r, D = r + r,
-//        w = (m21 - m12)/D, j = (m01 + m10)/D, k = (m02 + m20)/D
-//   m11: r = sqrt(((1 - m00) + m11) - m22), j = 0.5*r, D = r + r,
-//        w = (m02 - m20)/D, i = (m01 + m10)/D, k = (m12 + m21)/D
-//   m22: r = sqrt(((1 - m00) - m11) + m22), k = 0.5*r, D = r + r,
-//        w = (m10 - m01)/D, i = (m02 + m20)/D, j = (m12 + m21)/D
-// Then, if w < 0, all four components flip sign, so w >= 0 (a -0.0 stays).
-// The matrix is not checked for orthogonality; anything else gives whatever
-// the formulas give (a zero matrix gives (0.5, 0, 0, 0)).
-inline Quat from_rotation_matrix(const Mat3& m) noexcept {
+// ---------------------------------------------------------------------------
+// Sizes taken out by powers of two, which are exact: a scaled component is
+// rounded only where it falls below the normal range, far under the rounding
+// of the larger ones.
+
+// |x| as its bits: for doubles >= 0 the integer order is the numeric one,
+// with the infinity and then NaN above every finite value.
+inline std::uint64_t magnitude_bits(double x) noexcept {
+    return std::bit_cast<std::uint64_t>(x) & 0x7fff'ffff'ffff'ffffu;
+}
+inline constexpr std::uint64_t INFINITY_BITS = 0x7ff0'0000'0000'0000u;
+
+// The exponent e with 2^(e-1) <= x < 2^e of a finite x >= 0 given by its
+// bits (0 for zero), as frexp() gives it; 0 for a non-finite x, which the
+// callers never scale by.
+inline int exponent_of(std::uint64_t bits) noexcept {
+    const int biased = static_cast<int>(bits >> 52);
+    if (biased == 0x7ff) return 0;
+    if (biased != 0) return biased - 1022;
+    int e = 0;
+    std::frexp(std::bit_cast<double>(bits), &e);
+    return e;
+}
+
+// x * 2^k rounded once, as ldexp() gives it: scaled() multiplies by the
+// power of two where that is a normal double.
+inline double pow2(int k) noexcept { return std::bit_cast<double>(static_cast<std::uint64_t>(k + 1023) << 52); }
+inline bool is_normal_pow2(int k) noexcept { return k >= -1022 && k <= 1023; }
+
+inline double times_pow2(double x, int k) noexcept { return is_normal_pow2(k) ? x * pow2(k) : std::ldexp(x, k); }
+
+// The exponent of the largest |component|, as frexp() counts it (that
+// component scaled by 2^-e lies in [0.5, 1)).
+inline int largest_frexp_exponent(double a, double b, double c) noexcept {
+    return exponent_of(std::max({magnitude_bits(a), magnitude_bits(b), magnitude_bits(c)}));
+}
+
+inline Vec3 scaled(const Vec3& a, int e) noexcept {
+    if (is_normal_pow2(e)) return scale(a, pow2(e));
+    return {std::ldexp(a.x, e), std::ldexp(a.y, e), std::ldexp(a.z, e)};
+}
+
+// s / |s| as s * (1 / sqrt(dot(s, s))), for s already scaled.
+inline Vec3 unit(const Vec3& s) noexcept { return scale(s, 1.0 / std::sqrt(dot(s, s))); }
+
+// The unit vector of any finite non-zero a: a is first scaled so that its
+// largest component lies in [0.5, 1), so no square overflows or underflows.
+// Zero gives NaN, and so does any non-finite component (in at least one
+// place; the callers spread it).
+inline Vec3 direction(const Vec3& a) noexcept { return unit(scaled(a, -largest_frexp_exponent(a.x, a.y, a.z))); }
+
+// The largest |entry| of m as its bits: INFINITY_BITS or more when an entry
+// is not finite.
+inline std::uint64_t largest_bits(const Mat3& m) noexcept {
+    std::uint64_t big = 0;
+    for (const auto& row : m)
+        for (double x : row) big = std::max(big, magnitude_bits(x));
+    return big;
+}
+
+inline Mat3 scaled(const Mat3& m, int e) noexcept {
+    Mat3 out;
+    const double f = is_normal_pow2(e) ? pow2(e) : 0.0;
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) out[r][c] = f != 0.0 ? m[r][c] * f : std::ldexp(m[r][c], e);
+    return out;
+}
+
+inline constexpr Quat NAN_QUAT = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN(),
+                                  std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN()};
+
+inline double triple_product(const Mat3& m) noexcept {
+    return scalar_triple_product({m[0][0], m[0][1], m[0][2]}, {m[1][0], m[1][1], m[1][2]},
+                                 {m[2][0], m[2][1], m[2][2]});
+}
+
+// The determinant: the scalar triple product of the rows. Where that is not
+// a normal number (zero, subnormal, infinite or NaN) and m is finite, it is
+// taken again with m scaled by 2^-e (e the exponent of its largest entry)
+// and multiplied back by 2^(3e): no product then overflows or vanishes
+// below the normal range, so the sign is right even where the value itself
+// lies beyond the range (it is then +-inf or +-0). A NaN or infinite entry
+// gives NaN.
+inline double determinant(const Mat3& m) noexcept {
+    const double d = triple_product(m);
+    if (std::isnormal(d)) return d;
+    const std::uint64_t big = largest_bits(m);
+    if (big >= INFINITY_BITS) return std::numeric_limits<double>::quiet_NaN();
+    const int e = exponent_of(big);
+    return times_pow2(triple_product(scaled(m, -e)), 3 * e);
+}
+
+// The four-vector of from_rotation_matrix()'s branch, before normalising.
+inline Quat branch_quat(const Mat3& m) noexcept {
     const double trace = (m[0][0] + m[1][1]) + m[2][2];
     int branch = 0;
     double best = trace;
@@ -226,66 +307,118 @@ inline Quat from_rotation_matrix(const Mat3& m) noexcept {
         }
     }
     Quat q;
-    double r, d;
     switch (branch) {
         case 0:
-            r = std::sqrt(1.0 + trace);
-            d = r + r;
-            q = {0.5 * r, (m[2][1] - m[1][2]) / d, (m[0][2] - m[2][0]) / d, (m[1][0] - m[0][1]) / d};
+            q = {1.0 + trace, m[2][1] - m[1][2], m[0][2] - m[2][0], m[1][0] - m[0][1]};
             break;
         case 1:
-            r = std::sqrt(((1.0 + m[0][0]) - m[1][1]) - m[2][2]);
-            d = r + r;
-            q = {(m[2][1] - m[1][2]) / d, 0.5 * r, (m[0][1] + m[1][0]) / d, (m[0][2] + m[2][0]) / d};
+            q = {m[2][1] - m[1][2], ((1.0 + m[0][0]) - m[1][1]) - m[2][2], m[0][1] + m[1][0], m[0][2] + m[2][0]};
             break;
         case 2:
-            r = std::sqrt(((1.0 - m[0][0]) + m[1][1]) - m[2][2]);
-            d = r + r;
-            q = {(m[0][2] - m[2][0]) / d, (m[0][1] + m[1][0]) / d, 0.5 * r, (m[1][2] + m[2][1]) / d};
+            q = {m[0][2] - m[2][0], m[0][1] + m[1][0], ((1.0 - m[0][0]) + m[1][1]) - m[2][2], m[1][2] + m[2][1]};
             break;
         default:
-            r = std::sqrt(((1.0 - m[0][0]) - m[1][1]) + m[2][2]);
-            d = r + r;
-            q = {(m[1][0] - m[0][1]) / d, (m[0][2] + m[2][0]) / d, (m[1][2] + m[2][1]) / d, 0.5 * r};
+            q = {m[1][0] - m[0][1], m[0][2] + m[2][0], m[1][2] + m[2][1], ((1.0 - m[0][0]) - m[1][1]) + m[2][2]};
             break;
     }
     if (q.w < 0.0) q = {-q.w, -q.i, -q.j, -q.k};
     return q;
 }
 
+// The inverse of to_rotation_matrix(): the textbook quaternion of m,
+// normalised, so that rotate() of the result multiplies by the transpose of m.
+// The branch is the largest of the trace T = (m00 + m11) + m22 and the
+// diagonal entries, compared in that order with a strict greater-than (ties
+// keep the earlier one), and gives a four-vector (w, i, j, k) that is the
+// quaternion times 2*sqrt of its largest component's argument:
+//   T:   (1 + T, m21 - m12, m02 - m20, m10 - m01)
+//   m00: (m21 - m12, ((1 + m00) - m11) - m22, m01 + m10, m02 + m20)
+//   m11: (m02 - m20, m01 + m10, ((1 - m00) + m11) - m22, m12 + m21)
+//   m22: (m10 - m01, m02 + m20, m12 + m21, ((1 - m00) - m11) + m22)
+// If w < 0, all four components flip sign, so w >= 0 (a -0.0 stays), and
+// each is multiplied by 1 / sqrt(n2), n2 = ((w*w + i*i) + j*j) + k*k. The
+// branch's own argument is at least 1 for every finite matrix (the trace wins
+// only when it is >= 0, a diagonal entry only when the other two sum to at
+// most it), so n2 >= 1 and the result is a unit quaternion to within 2 ulps.
+// A matrix that is not quite a rotation (noise, float32 storage) gives that
+// normalised four-vector, not the nearest rotation. Where n2 is not finite,
+// either an entry is NaN or infinite (four NaN are returned) or a sum
+// overflowed (entries beyond about 2^510): the formula is then applied to m
+// scaled by 2^-e, e the exponent of its largest entry. The determinant is not
+// looked at here (the caller refuses a non-positive one).
+inline Quat from_rotation_matrix(const Mat3& m) noexcept {
+    Quat q = branch_quat(m);
+    double n2 = sum_of_squares(q);
+    if (!std::isfinite(n2)) {
+        const std::uint64_t big = largest_bits(m);
+        if (big >= INFINITY_BITS) return NAN_QUAT;
+        q = branch_quat(scaled(m, -exponent_of(big)));
+        n2 = sum_of_squares(q);
+    }
+    const double r = 1.0 / std::sqrt(n2);
+    return {q.w * r, q.i * r, q.j * r, q.k * r};
+}
+
+// p*q - r*s to within 1.5 ulps of the result, however much cancels: the
+// rounding error of r*s, exact by a fused multiply-add, is added back at the
+// end (Kahan's difference of products). std::fma is one correctly rounded
+// operation on every target, so the result is the same bits everywhere.
+inline double difference_of_products(double p, double q, double r, double s) noexcept {
+    const double w = r * s;
+    const double e = std::fma(-r, s, w);
+    const double f = std::fma(p, q, -w);
+    return f + e;
+}
+
+inline Vec3 accurate_cross(const Vec3& a, const Vec3& b) noexcept {
+    return {difference_of_products(a.y, b.z, a.z, b.y), difference_of_products(a.z, b.x, a.x, b.z),
+            difference_of_products(a.x, b.y, a.y, b.x)};
+}
+
 // The shortest-arc rotation taking the direction of a to that of b, in the
-// convention of from_axis_angle() (rotate(q, a) points along b). It is built
-// from s, twice the vector halfway between the two directions, whose angle
-// to a is half the turn:
-//   ua = normalize(a), ub = normalize(b), s = ua + ub
-//   dot(s, s) >= 2^-52: v = cross(s, ua), and the result is the quaternion's
-//       normalize() of (dot(ua, s), v.x, v.y, v.z)
-//   dot(s, s) <  2^-52: a half turn (0, u.x, u.y, u.z), u = normalize(cross(ua, X)),
-//       with X = (1, 0, 0), or X = (0, 1, 0) when |ua.x| > 0.9
-// Both parts of the general case are products with s, so they keep their
-// relative accuracy as the directions approach opposite, where 1 + dot(ua, ub)
-// would cancel. What remains is the rounding in s itself, about 2^-52 in each
-// component, which tilts the axis by about 2^-52 / |s| radians; the fixed half
-// turn instead misses b by about |s| radians, the closer answer once
-// |s| < 2^-26, that is dot(s, s) < 2^-52. Equal directions give
-// exactly (1, 0, 0, 0), parallel ones (1, 0, 0, 0) up to rounding. A zero
-// vector, a non-finite component, or a squared length that overflows (which
-// normalises to zeros) gives NaN components; if both vectors normalise to
-// zeros, the half turn's w = 0 stays.
-inline constexpr double ANTIPARALLEL_BELOW = 0x1p-52;
+// convention of from_axis_angle() (rotate(q, a) points along b): the turn by
+// the angle t between them about the unit axis n of cross(a, b), that is
+// (cos(t/2), -sin(t/2) * n). With each vector first scaled by a power of two
+// to a largest component in [0.5, 1) (sa, sb: any finite size works):
+//   ua = unit(sa), ub = unit(sb)
+//   ls = |ua + ub|, ld = |ua - ub|       (2cos(t/2) and 2sin(t/2))
+//   c = accurate_cross(sa, sb), n = direction(c)
+//   r = 1 / sqrt(ls*ls + ld*ld), f = ld * r
+//   result (ls * r, -(n.x*f), -(n.y*f), -(n.z*f))
+// Both lengths are sums without cancellation, and the axis comes from the
+// inputs themselves, not from their rounded unit vectors, so it stays
+// perpendicular to both directions however close they are to parallel or
+// opposite: the whole rotation is within a few ulps of the exact one. An
+// exactly zero c means exactly parallel inputs (ld < ls: exactly (1, 0, 0,
+// 0)) or exactly opposite ones (ls < ld: the half turn (0, u.x, u.y, u.z),
+// u = direction(cross(ua, X)) with X = (1, 0, 0), or X = (0, 1, 0) when
+// |ua.x| > 0.9). A zero vector or a non-finite component gives NaN
+// components.
 inline constexpr double HALF_TURN_AXIS_SWITCH = 0.9;
 
 inline Quat from_two_vectors(const Vec3& a, const Vec3& b) noexcept {
-    const Vec3 ua = normalize(a);
-    const Vec3 ub = normalize(b);
+    const Vec3 sa = scaled(a, -largest_frexp_exponent(a.x, a.y, a.z));
+    const Vec3 sb = scaled(b, -largest_frexp_exponent(b.x, b.y, b.z));
+    const Vec3 ua = unit(sa);
+    const Vec3 ub = unit(sb);
     const Vec3 s = add(ua, ub);
-    if (dot(s, s) < ANTIPARALLEL_BELOW) {
-        const Vec3 x = std::fabs(ua.x) > HALF_TURN_AXIS_SWITCH ? unit_j() : unit_i();
-        const Vec3 u = normalize(cross(ua, x));
-        return {0.0, u.x, u.y, u.z};
+    const Vec3 d = sub(ua, ub);
+    const double ls = std::sqrt(dot(s, s));
+    const double ld = std::sqrt(dot(d, d));
+    const Vec3 c = accurate_cross(sa, sb);
+    if (c.x == 0.0 && c.y == 0.0 && c.z == 0.0) {
+        if (ld < ls) return identity();
+        if (ls < ld) {
+            const Vec3 x = std::fabs(ua.x) > HALF_TURN_AXIS_SWITCH ? unit_j() : unit_i();
+            const Vec3 u = direction(cross(ua, x));
+            return {0.0, u.x, u.y, u.z};
+        }
+        // Neither: a zero or non-finite input, whose NaN the rest spreads.
     }
-    const Vec3 v = cross(s, ua);
-    return normalize(Quat{dot(ua, s), v.x, v.y, v.z});
+    const double r = 1.0 / std::sqrt(ls * ls + ld * ld);
+    const double f = ld * r;
+    const Vec3 n = direction(c);
+    return {ls * r, -(n.x * f), -(n.y * f), -(n.z * f)};
 }
 
 }  // namespace orvath::core

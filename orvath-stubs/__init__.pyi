@@ -22,7 +22,7 @@ import builtins
 import collections.abc
 import types
 import typing
-from . import geometry as geometry
+from . import _geometry as geometry
 __all__ = ["AngleDegrees", "AngleRadians", "Quat", "VecList", "Vec3d", "geometry"]
 
 @typing.final
@@ -334,31 +334,52 @@ class Quat:
         AngleRadians (an AngleDegrees or a plain number is refused).
         """
     @staticmethod
-    def from_rotation_matrix(m: collections.abc.Sequence[collections.abc.Sequence[builtins.float]]) -> Quat:
+    def from_rotation_matrix(m: collections.abc.Collection[collections.abc.Collection[builtins.float]]) -> Quat:
         """The inverse of `to_rotation_matrix`: for a unit quaternion q, `Quat.from_rotation_matrix(
         q.to_rotation_matrix())` is q or -q up to rounding, and the result always has w >= 0. So
         `rotate` of the result multiplies by the transpose of `m`: pass the matrix that
         `to_rotation_matrix` gives, not a matrix that rotates column vectors the way `rotate`
         does. The branch is the largest of the trace T = (m00 + m11) + m22 and m00, m11, m22
-        (strictly greater wins, ties keep the earlier); for T: r = sqrt(1 + T), w = 0.5*r, D = r
-        + r, i = (m21 - m12)/D, j = (m02 - m20)/D, k = (m10 - m01)/D, and correspondingly for the
-        diagonal branches; then all signs flip if w < 0.
+        (strictly greater wins, ties keep the earlier) and gives a four-vector, the quaternion
+        times twice the square root of its largest component's argument: for T, (1 + T, m21 -
+        m12, m02 - m20, m10 - m01); for m00, (m21 - m12, ((1 + m00) - m11) - m22, m01 + m10, m02
+        + m20), and correspondingly for m11 and m22. All signs flip if w < 0, and the four
+        components are multiplied by 1 / sqrt(((w*w + i*i) + j*j) + k*k). The result is a unit
+        quaternion to within 2 ulps for every finite matrix with a positive determinant. A matrix
+        that is not quite a rotation (noise, float32 storage, an accumulated product) gives that
+        normalised quaternion of its branch, not the nearest rotation in the least-squares sense.
+        Where the sum of squares overflows (entries beyond about 2**510), the matrix is first
+        scaled by a power of two so that its largest entry lies in [0.5, 1).
 
         `m` is any three rows of three numbers (lists, tuples, a (3, 3) numpy array), each
-        converted as `float()` does; it is not checked for orthogonality. Another shape raises
-        ValueError("expected a 3x3 matrix (three rows of three numbers), got 2 rows") or ("...,
-        row 1 has 4 items"); a non-sequence or a non-number raises TypeError naming `m`.
+        converted as `float()` does. Another shape raises ValueError("expected a 3x3 matrix
+        (three rows of three numbers), got 2 rows") or ("..., row 1 has 4 items"); a non-sequence
+        or a non-number raises TypeError naming `m`. A mirror or a singular matrix is not a
+        rotation: when the determinant (the scalar triple product of the rows; where that is
+        zero, subnormal or not finite, taken again with the matrix scaled by a power of two, so
+        that its sign is right) is not positive, it raises ValueError("expected a rotation matrix
+        (positive determinant), got a determinant of -1"). A NaN or infinite entry gives four NaN
+        components. The parameter is typed as a Collection of Collections of floats, which numpy
+        arrays are to type checkers; at run time it must be a sequence of sequences.
         """
     @staticmethod
     def from_two_vectors(a: Vec3d, b: Vec3d) -> Quat:
         """The shortest-arc rotation taking the direction of `a` to that of `b`, in the convention
-        of `from_axis_angle`: `Quat.from_two_vectors(a, b).rotate(a)` points along `b`. With ua,
-        ub the normalised vectors and s = ua + ub, it is the normalised quaternion (dot(ua, s),
-        cross(s, ua)). Parallel vectors give the identity. Opposite directions (dot(s, s) <
-        2**-52) give the half turn (0, normalize(cross(ua, x))) with x = Vec3d(1, 0, 0), or
-        Vec3d(0, 1, 0) when |ua.x| > 0.9. A zero or non-finite vector gives NaN components.
-        Raises TypeError naming `a` or `b` if it is not a Vec3d ("argument 'a': 'int' object is
-        not an instance of 'Vec3d'").
+        of `from_axis_angle`: `Quat.from_two_vectors(a, b).rotate(a)` points along `b`, to within
+        a few ulps however close the directions are to parallel or opposite. It is the turn by
+        the angle t between them about the unit vector n of cross(a, b), (cos(t/2), -sin(t/2) *
+        n), computed without trigonometry. Each vector is first scaled by a power of two so that
+        its largest component lies in [0.5, 1) (sa, sb; so any finite non-zero size works, 1e-300
+        as well as 1e300), then ua = sa * (1 / |sa|), ub = sb * (1 / |sb|), ls = |ua + ub| and ld
+        = |ua - ub| (2cos(t/2) and 2sin(t/2)), r = 1 / sqrt(ls*ls + ld*ld), f = ld * r; c =
+        cross(sa, sb) with each component a difference of products computed with fused
+        multiply-adds (the rounding error of the second product is added back), and n is c scaled
+        and normalised like the inputs. The result is (ls * r, -(n.x*f), -(n.y*f), -(n.z*f)).
+        When c is exactly zero, exactly parallel vectors give exactly the identity and exactly
+        opposite ones the half turn (0, u) with u the unit vector of cross(ua, x), x = Vec3d(1,
+        0, 0), or Vec3d(0, 1, 0) when |ua.x| > 0.9. A zero or non-finite vector gives NaN
+        components. Raises TypeError naming `a` or `b` if it is not a Vec3d ("argument 'a': 'int'
+        object is not an instance of 'Vec3d'").
         """
     @staticmethod
     def identity() -> Quat:

@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "core/float_text.hpp"
 #include "surface.hpp"
 
 namespace orvath {
@@ -198,6 +199,14 @@ Fail matrix_row_type(PyObject* row, Py_ssize_t index, const char* arg) noexcept 
         PyErr_Format(PyExc_TypeError, "argument '%s': row %zd: '%s' object is not an instance of 'Sequence'", arg,
                      index, type_qualname(row, holder));
     }
+    return {};
+}
+
+Fail not_a_rotation(double determinant) noexcept {
+    char text[core::FLOAT_TEXT_MAX];
+    const std::size_t n = core::format_double(determinant, text);
+    PyErr_Format(PyExc_ValueError, "expected a rotation matrix (positive determinant), got a determinant of %.*s",
+                 static_cast<int>(n), text);
     return {};
 }
 

@@ -100,6 +100,9 @@ Fail row_length(std::size_t index, Py_ssize_t length) noexcept;
 // not a sequence (TypeError, prefixed for `arg`).
 Fail matrix_shape(Py_ssize_t row, Py_ssize_t length) noexcept;
 Fail matrix_row_type(PyObject* row, Py_ssize_t index, const char* arg) noexcept;
+// ValueError for a 3x3 matrix whose determinant is not positive (a mirror or
+// a singular matrix), naming the determinant.
+Fail not_a_rotation(double determinant) noexcept;
 // ValueError for pickled state: a class name that is not ours, a block of
 // the wrong size.
 Fail unknown_class(PyObject* name) noexcept;

@@ -151,6 +151,8 @@ PyObject* quat_from_rotation_matrix(PyObject*, PyObject* const* args, Py_ssize_t
     return call_with(sig, args, nargs, kwnames, [&](PyObject* const* a) -> PyObject* {
         core::Mat3 m;
         if (!quat_matrix(a[0], sig.name(0), m)) return nullptr;
+        const double det = core::determinant(m);
+        if (det <= 0.0) return err::not_a_rotation(det);
         return new_quat(core::from_rotation_matrix(m));
     });
 }

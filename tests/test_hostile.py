@@ -50,7 +50,8 @@ CIRCLE_CIRCLE = {
 }
 FROM_ARRAY = ("expected an array of shape (n, 3), got ", "expected a sequence of length 3 at index ")
 OVERFLOW = {"int too large to convert to float", "can't convert negative int to unsigned", "int too big to convert"}
-MATRIX_SHAPE = "expected a 3x3 matrix (three rows of three numbers), "
+MATRIX = ("expected a 3x3 matrix (three rows of three numbers), ",
+          "expected a rotation matrix (positive determinant), got a determinant of ")
 LEN_OVERFLOW = "cannot fit 'int' into an index-sized integer"
 BORROW = {"Already borrowed", "Already mutably borrowed"}
 MUTATORS = {("VecList", "append"), ("VecList", "extend"), ("VecList", "rotate")}
@@ -83,7 +84,7 @@ def check_exception(m, exc):
         assert message in BORROW, (m, message)
     elif kind is ValueError:
         if m.name == "from_rotation_matrix":
-            assert message.startswith(MATRIX_SHAPE), (m, message)
+            assert message.startswith(MATRIX), (m, message)
         elif m.name == "from_array":
             assert message.startswith(FROM_ARRAY), (m, message)
         else:

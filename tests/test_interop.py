@@ -121,8 +121,9 @@ def test_refused_requests(flags, n, message):
     vl.append(Vec3d(0.0, 0.0, 0.0))  # nothing was counted as exported
 
 
-def test_one_row_is_fortran_contiguous_too():
-    assert request(make([(1.0, 2.0, 3.0)]), F_CONTIGUOUS)[:3] == (2, (1, 3), (24, 8))
+@pytest.mark.parametrize("n", [0, 1])
+def test_no_or_one_row_is_fortran_contiguous_too(n):
+    assert request(make([(1.0, 2.0, 3.0)] * n), F_CONTIGUOUS)[:3] == (2, (n, 3), (24, 8))
 
 
 VIEWS = {
@@ -345,6 +346,7 @@ def test_outer_length_is_only_a_hint():
 
 @pytest.mark.parametrize("array, exc, message", [
     (np.zeros((4, 2)), ValueError, "expected an array of shape (n, 3), got (4, 2)"),
+    (np.zeros((2, 4)), ValueError, "expected an array of shape (n, 3), got (2, 4)"),
     (np.zeros(3), ValueError, "expected an array of shape (n, 3), got (3,)"),
     (np.zeros((2, 3, 3)), ValueError, "expected an array of shape (n, 3), got (2, 3, 3)"),
     (np.float64(1.0), ValueError, "expected an array of shape (n, 3), got ()"),

@@ -6,9 +6,11 @@ import gc
 import math
 import sys
 import tracemalloc
+from fractions import Fraction
 
 import numpy as np
 import pytest
+from mpmath import mp, mpf
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
@@ -792,10 +794,17 @@ def test_slerp_matches_model(pq, t):
     assert same_seq(value(Quat(*p).slerp(Quat(*q), t)), model.slerp(p, q, t))
 
 
+NOT_A_ROTATION = "expected a rotation matrix (positive determinant), got a determinant of "
+
+
 @settings(max_examples=500)
 @given(matrices)
 def test_from_rotation_matrix_matches_model(m):
-    assert same_seq(value(Quat.from_rotation_matrix(m)), model.from_rotation_matrix(m))
+    det = model.determinant(m)
+    if det <= 0.0:
+        raises_exactly(ValueError, NOT_A_ROTATION + model.float_text(det), lambda: Quat.from_rotation_matrix(m))
+    else:
+        assert same_seq(value(Quat.from_rotation_matrix(m)), model.from_rotation_matrix(m))
 
 
 @settings(max_examples=500)
@@ -876,36 +885,45 @@ def test_slerp_endpoints_and_constant_angular_speed():
         assert abs(quat_angle(r, target) - (1.0 - t) * theta) <= 1e-12
 
 
-def test_matrix_round_trip():
+def test_matrix_round_trip_and_unit_results_of_noisy_matrices():
     g = rng(4)
     for q in unit_rows(g, RNG_CASES):
-        got = value(Quat.from_rotation_matrix(Quat(*q).to_rotation_matrix()))
+        m = Quat(*q).to_rotation_matrix()
+        got = value(Quat.from_rotation_matrix(m))
         assert got[0] >= 0.0
         want = q if q[0] >= 0.0 else -q
         assert np.abs(np.array(got) - want).max() <= 4 * EPS
+        # Noise of 1e-8 to 1e-1, and float32 storage: |q| is 1 to 2 ulps,
+        # |q|^2 to 4.
+        noisy = np.array(m) + g.standard_normal((3, 3)) * 10.0 ** g.uniform(-8, -1)
+        for m in (noisy, np.array(m, dtype=np.float32)):
+            if np.linalg.det(m) > 0.1:
+                assert abs(sum(Fraction(c) ** 2 for c in value(Quat.from_rotation_matrix(m))) - 1) <= 4 * EPS
 
 
-def test_two_vectors_take_the_shortest_arc():
-    g = rng(5)
-    a_s = g.standard_normal((RNG_CASES, 3)) * 10.0 ** g.uniform(-3, 3, (RNG_CASES, 1))
-    b_s = g.standard_normal((RNG_CASES, 3)) * 10.0 ** g.uniform(-3, 3, (RNG_CASES, 1))
-    kind = g.integers(0, 4, RNG_CASES)  # 0, 1: general, 2: parallel, 3: opposite
-    b_s[kind == 2] = a_s[kind == 2] * g.uniform(1e-3, 1e3, ((kind == 2).sum(), 1))
-    b_s[kind == 3] = a_s[kind == 3] * -g.uniform(1e-3, 1e3, ((kind == 3).sum(), 1))
-    for a, b, k in zip(a_s, b_s, kind):
-        q = Quat.from_two_vectors(Vec3d(*a), Vec3d(*b))
-        w, axis = q.w, np.array(q.to_vec3d())
-        ua, ub = a / np.linalg.norm(a), b / np.linalg.norm(b)
-        assert abs(q.magnitude() - 1.0) <= 4 * EPS
-        assert w >= 0.0
-        # The axis is perpendicular to both directions: the rotation stays in
-        # their plane, and w >= 0 makes it the arc of at most a half turn.
-        assert abs(np.dot(axis, ua)) <= 4 * EPS and abs(np.dot(axis, ub)) <= 4 * EPS
-        assert np.abs(np.array(vt(q.rotate(Vec3d(*ua)))) - ub).max() <= 64 * EPS
-        if k == 2:
-            assert q == Quat.identity()
-        if k == 3:
-            assert w == 0.0
+def test_two_vectors_turn_exactly_along_the_shortest_arc():
+    # General pairs, pairs 1e-16 to 1e-2 rad from parallel or from opposite,
+    # and exactly parallel or opposite ones, each vector of a size from 1e-300
+    # to 1e300. In 120-bit arithmetic, against the exact shortest arc: the
+    # product of the reflections in the planes normal to ua and to ua + ub.
+    g, n = rng(5), 3000
+    with mp.workprec(120):
+        for k, a, p, t, (ma, mb) in zip(range(n), g.standard_normal((n, 3)), g.standard_normal((n, 3)),
+                                        10.0 ** g.uniform(-16, -2, n), 10.0 ** g.uniform(-300, 300, (n, 2))):
+            k %= 5  # general, near parallel, near opposite, parallel, opposite
+            ua, p = a / np.linalg.norm(a), np.cross(a, p) / np.linalg.norm(np.cross(a, p))
+            a = a * ma
+            b = [p, ua * math.cos(t) + p * math.sin(t), -ua * math.cos(t) + p * math.sin(t)][k] * mb if k < 3 \
+                else a * (1.0 if k == 3 else -1.0) * 2.0 ** g.integers(-20, 20)
+            q = Quat.from_two_vectors(Vec3d(*a), Vec3d(*b))
+            ea, eb = (mp.matrix([mpf(c) for c in v]) / mp.norm(mp.matrix([mpf(c) for c in v])) for v in (a, b))
+            m = mp.matrix([model.rotate([mpf(c) for c in value(q)], e) for e in np.eye(3)]).T  # exact action
+            assert abs(mp.norm(mp.matrix(value(q))) - 1) <= 4 * EPS and q.w >= 0.0
+            assert mp.norm(m * ea - eb, p=mp.inf) <= 2e-15
+            if k < 4:
+                h = (ea + eb) / mp.norm(ea + eb)
+                assert mp.mnorm(m - (mp.eye(3) - 2 * h * h.T) * (mp.eye(3) - 2 * ea * ea.T), p=mp.inf) <= 4e-15
+            assert value(q) == (1.0, 0.0, 0.0, 0.0) if k == 3 else k < 4 or q.w == 0.0
 
 
 # ---------------------------------------------------------------------------
@@ -1016,6 +1034,10 @@ class Trouble(Exception):
     (Rows(EYE, error_at="len", error=TypeError("no len")), TypeError, "argument 'm': no len"),
     ([EYE[0], EYE[1], Rows(EYE[2], error_at="len", error=Trouble("len"))], Trouble, "len"),
     (Rows(EYE, length=2 ** 63), OverflowError, "cannot fit 'int' into an index-sized integer"),
+    # Mirrors and singular matrices, whose determinant is computed without overflow.
+    ([EYE[0], EYE[1], [0.0, 0.0, -1.0]], ValueError, NOT_A_ROTATION + "-1"),
+    ([EYE[0], [2.0, 0.0, 0.0], EYE[2]], ValueError, NOT_A_ROTATION + "0"),
+    (np.diag([1e200, 1e200, -1e200]), ValueError, NOT_A_ROTATION + "-inf"),
 ])
 def test_matrix_errors(m, exc_type, message):
     raises_exactly(exc_type, message, lambda: Quat.from_rotation_matrix(m))

@@ -49,7 +49,7 @@ def test_usage_file_runs():
 def stub_classes():
     """{class name: (module object, ClassDef)} of the committed stubs."""
     out = {}
-    for file_name, module in (("__init__.pyi", orvath), ("geometry.pyi", geometry)):
+    for file_name, module in (("__init__.pyi", orvath), ("_geometry.pyi", geometry)):
         with open(os.path.join(STUBS, file_name)) as fh:
             tree = ast.parse(fh.read())
         out.update({node.name: (module, node) for node in tree.body if isinstance(node, ast.ClassDef)})
@@ -225,15 +225,17 @@ def test_mypy_strict_examples_and_usage(stub_path):
 
 def test_mypy_rejects_wrong_use(stub_path, tmp_path):
     bad = tmp_path / "bad.py"
-    bad.write_text("from orvath import AngleRadians, Vec3d\nfrom orvath.geometry import Plane\n"
+    bad.write_text("import orvath\nfrom orvath import AngleRadians, Quat, Vec3d, geometry\n"
                    "reveal_type(Vec3d(1, 2, 3).dot(Vec3d(1, 2, 3)))\n"
-                   "reveal_type(Plane.xy().normal)\n"
+                   "reveal_type(orvath.geometry.Plane.xy().normal)\n"
                    "Vec3d(1, 2, 3).dot(2.0)\n"
                    "2 / Vec3d(1, 2, 3)\n"
                    "Vec3d(1, 2, 3) < Vec3d(1, 2, 3)\n"
-                   "2 * AngleRadians(1)\n")
+                   "2 * AngleRadians(1)\n"
+                   "Quat.from_rotation_matrix([1.0, 0.0, 0.0])\n")
     result = run_mypy(stub_path, str(bad))
     out = result.stdout
+    assert 'bad.py:9: error: List item 0 has incompatible type "float"; expected "Collection[float]"' in out
     assert 'Revealed type is "float"' in out
     assert 'Revealed type is "orvath.Vec3d"' in out
     assert 'Argument 1 to "dot" of "Vec3d" has incompatible type "float"' in out
@@ -265,3 +267,14 @@ def test_pyright_strict_accepts_examples_usage_and_stubs(stub_path, tmp_path):
                             capture_output=True, text=True, cwd=ROOT)
     assert result.returncode == 0, result.stdout + result.stderr
     assert "0 errors, 0 warnings, 0 informations" in result.stdout
+
+
+@pytest.mark.skipif(SANITIZED, reason="a static check; the sanitizer build adds nothing to it")
+@pytest.mark.parametrize("line", ["from orvath.geometry import Plane", "import orvath.geometry"])
+def test_checkers_reject_importing_the_geometry_attribute(stub_path, tmp_path, line):
+    (tmp_path / "bad.py").write_text(line + "\n")  # ModuleNotFoundError at run time
+    (tmp_path / "pyrightconfig.json").write_text(f'{{"stubPath": "{stub_path}"}}')
+    pyright = subprocess.run([shutil.which("pyright"), "-p", str(tmp_path)], capture_output=True, text=True)
+    assert 'bad.py:1:' in pyright.stdout and 'error: Import "orvath.geometry" could not be resolved' in pyright.stdout
+    assert 'bad.py:1: error: Cannot find implementation or library stub for module named "orvath.geometry"' in \
+        run_mypy(stub_path, str(tmp_path / "bad.py")).stdout

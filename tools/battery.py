@@ -74,7 +74,7 @@ class Inputs:
             return r.random() < 0.5
         if ann == ("seq", surface.V):
             return [self.vec() for _ in range(r.choice([0, 1, 3, 20]))]
-        if ann == ("seq", ("seq", surface.FLOAT)):
+        if ann == ("coll", ("coll", surface.FLOAT)):
             if r.random() < 0.5:  # a rotation matrix, so that every branch is reached
                 q = o.Quat(self.double(), self.double(), self.double(), self.double()).normalize()
                 return q.to_rotation_matrix()

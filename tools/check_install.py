@@ -12,6 +12,6 @@ import orvath
 
 assert orvath.__file__.startswith(sys.prefix), orvath.__file__
 stubs = os.path.join(os.path.dirname(orvath.__file__), "orvath-stubs")
-assert sorted(os.listdir(stubs)) == ["__init__.pyi", "geometry.pyi"], stubs
+assert sorted(os.listdir(stubs)) == ["__init__.pyi", "_geometry.pyi"], stubs
 assert orvath.Vec3d(3, 4, 0).magnitude() == 5.0
 print("installed:", orvath.__file__)

@@ -55,8 +55,8 @@ def expression(ann, class_ids):
         return {"type": "id", "id": str(class_ids[ann[1]])}
     if tag == "list":
         return {"type": "subscript", "value": dotted("builtins.list"), "slice": expression(ann[1], class_ids)}
-    if tag in ("seq", "iter"):
-        abc = "Sequence" if tag == "seq" else "Iterator"
+    if tag in ("seq", "coll", "iter"):
+        abc = {"seq": "Sequence", "coll": "Collection", "iter": "Iterator"}[tag]
         return {"type": "subscript", "value": dotted("collections.abc." + abc),
                 "slice": expression(ann[1], class_ids)}
     if tag == "tuple":

@@ -888,31 +888,53 @@ REFERENCE = {
         q.to_rotation_matrix())` is q or -q up to rounding, and the result always has w >= 0. So `rotate` of
         the result multiplies by the transpose of `m`: pass the matrix that `to_rotation_matrix` gives, not a
         matrix that rotates column vectors the way `rotate` does. The branch is the largest of the trace T =
-        (m00 + m11) + m22 and m00, m11, m22 (strictly greater wins, ties keep the earlier); for T: r = sqrt(1
-        + T), w = 0.5*r, D = r + r, i = (m21 - m12)/D, j = (m02 - m20)/D, k = (m10 - m01)/D, and
-        correspondingly for the diagonal branches; then all signs flip if w < 0.
+        (m00 + m11) + m22 and m00, m11, m22 (strictly greater wins, ties keep the earlier) and gives a
+        four-vector, the quaternion times twice the square root of its largest component's argument: for T,
+        (1 + T, m21 - m12, m02 - m20, m10 - m01); for m00, (m21 - m12, ((1 + m00) - m11) - m22, m01 + m10,
+        m02 + m20), and correspondingly for m11 and m22. All signs flip if w < 0, and the four components are
+        multiplied by 1 / sqrt(((w*w + i*i) + j*j) + k*k). The result is a unit quaternion to within 2 ulps
+        for every finite matrix with a positive determinant. A matrix that is not quite a rotation (noise,
+        float32 storage, an accumulated product) gives that normalised quaternion of its branch, not the
+        nearest rotation in the least-squares sense. Where the sum of squares overflows (entries beyond about
+        2**510), the matrix is first scaled by a power of two so that its largest entry lies in [0.5, 1).
 
         `m` is any three rows of three numbers (lists, tuples, a (3, 3) numpy array), each converted as
-        `float()` does; it is not checked for orthogonality. Another shape raises ValueError("expected a 3x3
-        matrix (three rows of three numbers), got 2 rows") or ("..., row 1 has 4 items"); a non-sequence or a
-        non-number raises TypeError naming `m`.
+        `float()` does. Another shape raises ValueError("expected a 3x3 matrix (three rows of three numbers),
+        got 2 rows") or ("..., row 1 has 4 items"); a non-sequence or a non-number raises TypeError naming
+        `m`. A mirror or a singular matrix is not a rotation: when the determinant (the scalar triple product
+        of the rows; where that is zero, subnormal or not finite, taken again with the matrix scaled by a
+        power of two, so that its sign is right) is not positive, it raises ValueError("expected a rotation
+        matrix (positive determinant), got a determinant of -1"). A NaN or infinite entry gives four NaN
+        components. The parameter is typed as a Collection of Collections of floats, which numpy arrays are
+        to type checkers; at run time it must be a sequence of sequences.
         """, """
         >>> Quat.from_rotation_matrix([[1, 0, 0], [0, -1, 0], [0, 0, -1]])
         Quat(0, 1, 0, 0)
+        >>> Quat.from_rotation_matrix([[1, 0, 0], [0, 1, 0], [0, 0, -1]])
+        Traceback (most recent call last):
+        ValueError: expected a rotation matrix (positive determinant), got a determinant of -1
         >>> Quat.from_rotation_matrix([[1, 0], [0, 1]])
         Traceback (most recent call last):
         ValueError: expected a 3x3 matrix (three rows of three numbers), got 2 rows
         """),
     "Quat.from_two_vectors": ref(f"""
         The shortest-arc rotation taking the direction of `a` to that of `b`, in the convention of
-        `from_axis_angle`: `Quat.from_two_vectors(a, b).rotate(a)` points along `b`. With ua, ub the
-        normalised vectors and s = ua + ub, it is the normalised quaternion (dot(ua, s), cross(s, ua)).
-        Parallel vectors give the identity. Opposite directions (dot(s, s) < {EPS}) give the half turn (0,
-        normalize(cross(ua, x))) with x = Vec3d(1, 0, 0), or Vec3d(0, 1, 0) when |ua.x| > 0.9. A zero or
-        non-finite vector gives NaN components. {vec3d_argument("a", "b")}
+        `from_axis_angle`: `Quat.from_two_vectors(a, b).rotate(a)` points along `b`, to within a few ulps
+        however close the directions are to parallel or opposite. It is the turn by the angle t between
+        them about the unit vector n of cross(a, b), (cos(t/2), -sin(t/2) * n), computed without
+        trigonometry. Each vector is first scaled by a power of two so that its largest component lies in
+        [0.5, 1) (sa, sb; so any finite non-zero size works, 1e-300 as well as 1e300), then ua = sa * (1 /
+        |sa|), ub = sb * (1 / |sb|), ls = |ua + ub| and ld = |ua - ub| (2cos(t/2) and 2sin(t/2)), r = 1 /
+        sqrt(ls*ls + ld*ld), f = ld * r; c = cross(sa, sb) with each component a difference of products
+        computed with fused multiply-adds (the rounding error of the second product is added back), and n is
+        c scaled and normalised like the inputs. The result is (ls * r, -(n.x*f), -(n.y*f), -(n.z*f)). When c
+        is exactly
+        zero, exactly parallel vectors give exactly the identity and exactly opposite ones the half turn (0,
+        u) with u the unit vector of cross(ua, x), x = Vec3d(1, 0, 0), or Vec3d(0, 1, 0) when |ua.x| > 0.9.
+        A zero or non-finite vector gives NaN components. {vec3d_argument("a", "b")}
         """, """
         >>> Quat.from_two_vectors(Vec3d(1, 0, 0), Vec3d(0, 2, 0))
-        Quat(0.7071067811865475, 0, 0, -0.7071067811865475)
+        Quat(0.7071067811865476, -0, -0, -0.7071067811865476)
         >>> Quat.from_two_vectors(Vec3d(1, 0, 0), Vec3d(-1, 0, 0))
         Quat(0, 0, 0, 1)
         """),
@@ -1406,3 +1428,41 @@ REFERENCE = {
         ValueError: The given geometries are too far apart and do not intersect at all.
         """),
 }
+
+# A section of the reference page and of the README (the same text and
+# example in both), not the text of a member.
+CONVENTIONS_TITLE = "Conventions, side by side with scipy"
+CONVENTIONS = ref("""
+    Each rotation convention here is the opposite of what a user of scipy's `Rotation` and of numpy's
+    column-vector matrices expects, and each converts in one line. The stored components Quat(w, i, j, k)
+    are the conjugate of scipy's (x, y, z, w): `Quat(w, -x, -y, -z)` from `r.as_quat()`, and
+    `Rotation.from_quat([-q.i, -q.j, -q.k, q.w])` back; `q.rotate(v)` then equals `r.apply(v)`. The matrix
+    that turns column vectors as `rotate` does (R @ v) is the transpose of `to_rotation_matrix()`, which is
+    therefore scipy's `as_matrix()` transposed, and `Quat.from_rotation_matrix` reads the transpose: pass
+    `R.T`. `Quat.from_axis_angle(n, t)` is `Rotation.from_rotvec(t * n)`, and `to_axis_angle()` answers
+    (-n, t), so scipy's rotation vector is `-angle * axis`.
+    """, """
+    >>> import numpy as np
+    >>> from scipy.spatial.transform import Rotation
+    >>> r = Rotation.from_rotvec([0.3, -0.2, 0.9])
+    >>> v = np.array([1.0, 2.0, 3.0])
+    >>> x, y, z, w = r.as_quat()
+    >>> q = Quat(w, -x, -y, -z)
+    >>> np.allclose(q.rotate(Vec3d(*v)).to_array(), r.apply(v), rtol=0, atol=1e-15)
+    True
+    >>> np.allclose(Rotation.from_quat([-q.i, -q.j, -q.k, q.w]).as_quat(), r.as_quat(), rtol=0, atol=1e-15)
+    True
+    >>> R = r.as_matrix()
+    >>> np.allclose(np.array(q.to_rotation_matrix()).T, R, rtol=0, atol=1e-15)
+    True
+    >>> np.allclose(Quat.from_rotation_matrix(R.T).rotate(Vec3d(*v)).to_array(), R @ v, rtol=0, atol=1e-15)
+    True
+    >>> p = Quat.from_axis_angle(Vec3d(0, 0.6, 0.8), AngleRadians(0.5))
+    >>> np.allclose(p.rotate(Vec3d(*v)).to_array(), Rotation.from_rotvec([0, 0.3, 0.4]).apply(v), rtol=0, atol=1e-15)
+    True
+    >>> axis, angle = p.to_axis_angle()
+    >>> axis, angle
+    (Vec3d(-0, -0.5999999999999995, -0.7999999999999995), 0.5000000000000004 radians)
+    >>> np.allclose(-angle.angle * np.array(axis.to_array()), [0, 0.3, 0.4], rtol=0, atol=1e-15)
+    True
+    """)

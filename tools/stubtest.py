@@ -4,9 +4,10 @@
     python3.14 tools/stubtest.py [stubtest options]
 
 orvath must be importable (PYTHONPATH=build). orvath.geometry is an attribute
-of orvath, not a module the import system can find, so for this check alone it
-is entered in sys.modules under its dotted name; the module itself is left as
-it is. The stub package is copied under the module's own name into a temporary
+of orvath, not a module the import system can find, and its stub is the
+private module orvath._geometry (see tools/gen_stubs.py), so for this check
+alone the attribute is entered in sys.modules under that name; the module
+itself is left as it is. The stub package is copied under the module's own name into a temporary
 directory on MYPYPATH, which is also the working directory, so mypy's cache
 stays out of the checkout. tools/stubtest-allowlist.txt lists the differences
 that cannot match, each with its reason; an entry that no longer matches
@@ -25,7 +26,7 @@ def main(argv):
     import orvath
     from mypy import stubtest
 
-    sys.modules.setdefault("orvath.geometry", orvath.geometry)
+    sys.modules.setdefault("orvath._geometry", orvath.geometry)
     with tempfile.TemporaryDirectory() as tmp:
         shutil.copytree(os.path.join(ROOT, "orvath-stubs"), os.path.join(tmp, "orvath"))
         os.environ["MYPYPATH"] = tmp

@@ -11,6 +11,7 @@ Annotations are small expression tuples:
     ("list", X)               builtins.list[X]
     ("tuple", X, Y, ...)      builtins.tuple[X, Y, ...]
     ("seq", X)                collections.abc.Sequence[X]
+    ("coll", X)               collections.abc.Collection[X]
     ("iter", X)               collections.abc.Iterator[X]
     ("or_none", X)            X | None
     ("or", X, Y)              X | Y
@@ -164,7 +165,9 @@ CLASSES = {
         op("__eq__", [("other", cls("Quat"))], BOOL),
         op("__ne__", [("other", cls("Quat"))], BOOL),
         op("__repr__", [], STR),
-        static("from_rotation_matrix", [("m", ("seq", ("seq", FLOAT)))], cls("Quat")),
+        # Read as a sequence at run time, but a numpy array is not a Sequence
+        # to type checkers: the typing asks for what both have.
+        static("from_rotation_matrix", [("m", ("coll", ("coll", FLOAT)))], cls("Quat")),
         static("from_two_vectors", [("a", V), ("b", V)], cls("Quat")),
         method("inverse", [], cls("Quat")),
         method("slerp", [("q", cls("Quat")), ("t", FLOAT)], cls("Quat")),

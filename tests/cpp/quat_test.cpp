@@ -186,11 +186,14 @@ TEST(Quat, FromRotationMatrixBranchesTiesAndSign) {
     // A tie keeps the earlier candidate: m00 = m11 takes the m00 branch (i = 1);
     // the m11 branch would have given j = 1.
     EXPECT_TRUE(SameQuat(from_rotation_matrix({{{0.5, 0, 0}, {0, 0.5, 0}, {0, 0, -3}}}), {0.0, 1.0, 0.0, 0.0}));
-    // w = (m21 - m12) / 4 = -0.25 in the m00 branch: all four signs flip.
-    EXPECT_TRUE(SameQuat(from_rotation_matrix({{{1, 0, 0}, {0, -1, 1}, {0, 0, -1}}}), {0.25, -1.0, -0.0, -0.0}));
-    // Unchecked input flows through: the zero matrix, and NaN on the diagonal.
-    EXPECT_TRUE(SameQuat(from_rotation_matrix({}), {0.5, 0.0, 0.0, 0.0}));
+    // w = m21 - m12 = -1 in the m00 branch: all four signs flip, (1, -4, -0, -0) normalised.
+    EXPECT_TRUE(SameQuat(from_rotation_matrix({{{1, 0, 0}, {0, -1, 1}, {0, 0, -1}}}),
+                         {0.24253562503633297, -0.9701425001453319, -0.0, -0.0}));
+    // The determinant is the caller's test (the zero matrix gives (1, 0, 0, 0)),
+    // and it keeps its sign where the products overflow.
+    EXPECT_TRUE(SameQuat(from_rotation_matrix({}), {1.0, 0.0, 0.0, 0.0}));
     EXPECT_TRUE(SameQuat(from_rotation_matrix({{{NaN, 0, 0}, {0, 1, 0}, {0, 0, 1}}}), {NaN, NaN, NaN, NaN}));
+    EXPECT_EQ(determinant({{{0x1p600, 0, 0}, {0, 0x1p600, 0}, {0, 0, -1}}}), -INF);
 }
 
 TEST(Quat, FromTwoVectorsSpecialDirections) {
@@ -199,10 +202,9 @@ TEST(Quat, FromTwoVectorsSpecialDirections) {
     // lies within |ua.x| > 0.9 of the x axis, then y.
     EXPECT_TRUE(SameQuat(from_two_vectors({0, 2, 0}, {0, -3, 0}), {0.0, 0.0, 0.0, -1.0}));
     EXPECT_TRUE(SameQuat(from_two_vectors({5, 0, 0}, {-1, 0, 0}), {0.0, 0.0, 0.0, 1.0}));
-    // A quarter turn about z: normalize((1, 0, 0, -1)), the convention of
-    // from_axis_angle up to rounding.
+    // A quarter turn about z: the convention of from_axis_angle up to rounding.
     const Quat quarter = from_two_vectors({1, 0, 0}, {0, 1, 0});
-    EXPECT_TRUE(SameQuat(quarter, {0.7071067811865475, 0.0, 0.0, -0.7071067811865475}));
+    EXPECT_TRUE(SameQuat(quarter, {0.7071067811865476, -0.0, -0.0, -0.7071067811865476}));
     EXPECT_TRUE(approx_eq(quarter, from_axis_angle({0, 0, 1}, HALF_PI)));
     EXPECT_TRUE(SameQuat(from_two_vectors({0, 0, 0}, {1, 0, 0}), {NaN, NaN, NaN, NaN}));
     EXPECT_TRUE(SameQuat(from_two_vectors({1, 0, 0}, {INF, 0, 0}), {NaN, NaN, NaN, NaN}));

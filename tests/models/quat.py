@@ -178,7 +178,44 @@ def slerp(p, q, t):
     return normalize(blend) if d > SLERP_LINEAR_ABOVE else blend
 
 
-def from_rotation_matrix(m):
+def _exponent(xs):
+    """frexp's exponent of the largest |x|; 0 when one is not finite."""
+    return math.frexp(max(map(abs, xs)))[1] if all(map(math.isfinite, xs)) else 0
+
+
+def _unit(s):
+    return _vec.scale(s, div(1.0, _sqrt(_vec.dot(s, s))))
+
+
+def direction(a):
+    return _unit(tuple(math.ldexp(c, -_exponent(a)) for c in a))
+
+
+def _scaled(m):
+    e = _exponent([x for row in m for x in row])
+    return [[math.ldexp(x, -e) for x in row] for row in m], e
+
+
+def _triple(m):
+    return _vec.dot(m[0], _vec.cross(m[1], m[2]))
+
+
+def determinant(m):
+    """The rows' triple product; where not a normal number, taken with m
+    scaled by a power of two and scaled back."""
+    d = _triple(m)
+    if not all(math.isfinite(x) for row in m for x in row):
+        return math.nan
+    if math.isfinite(d) and abs(d) >= 2.0 ** -1022:
+        return d
+    s, e = _scaled(m)
+    try:
+        return math.ldexp(_triple(s), 3 * e)
+    except OverflowError:  # C gives the infinity
+        return math.copysign(math.inf, _triple(s))
+
+
+def _branch_quat(m):
     (m00, m01, m02), (m10, m11, m12), (m20, m21, m22) = m
     trace = (m00 + m11) + m22
     # The branch: the first of trace, m00, m11, m22 that no later one exceeds.
@@ -187,31 +224,47 @@ def from_rotation_matrix(m):
     for n in (1, 2, 3):
         if candidates[n] > candidates[branch]:
             branch = n
-    if branch == 0:
-        r = _sqrt(1.0 + trace)
-        big, others = "w", {"i": m21 - m12, "j": m02 - m20, "k": m10 - m01}
-    elif branch == 1:
-        r = _sqrt(((1.0 + m00) - m11) - m22)
-        big, others = "i", {"w": m21 - m12, "j": m01 + m10, "k": m02 + m20}
-    elif branch == 2:
-        r = _sqrt(((1.0 - m00) + m11) - m22)
-        big, others = "j", {"w": m02 - m20, "i": m01 + m10, "k": m12 + m21}
-    else:
-        r = _sqrt(((1.0 - m00) - m11) + m22)
-        big, others = "k", {"w": m10 - m01, "i": m02 + m20, "j": m12 + m21}
-    parts = {name: div(e, r + r) for name, e in others.items()}
-    parts[big] = 0.5 * r
-    q = (parts["w"], parts["i"], parts["j"], parts["k"])
-    if q[0] < 0.0:
-        q = tuple(-c for c in q)
-    return q
+    q = [(1.0 + trace, m21 - m12, m02 - m20, m10 - m01),
+         (m21 - m12, ((1.0 + m00) - m11) - m22, m01 + m10, m02 + m20),
+         (m02 - m20, m01 + m10, ((1.0 - m00) + m11) - m22, m12 + m21),
+         (m10 - m01, m02 + m20, m12 + m21, ((1.0 - m00) - m11) + m22)][branch]
+    return tuple(-c for c in q) if q[0] < 0.0 else q
+
+
+def from_rotation_matrix(m):
+    """The branch's four-vector, normalised; where its squares overflow (or
+    an entry is not finite), that of the matrix scaled by a power of two."""
+    q = _branch_quat(m)
+    if not math.isfinite(((q[0] * q[0] + q[1] * q[1]) + q[2] * q[2]) + q[3] * q[3]):
+        if not all(math.isfinite(x) for row in m for x in row):
+            return (math.nan,) * 4
+        q = _branch_quat(_scaled(m)[0])
+    r = div(1.0, _sqrt(((q[0] * q[0] + q[1] * q[1]) + q[2] * q[2]) + q[3] * q[3]))
+    return tuple(c * r for c in q)
+
+
+def _fma(x, y, z):
+    try:
+        return math.fma(x, y, z)
+    except ValueError:  # 0 * inf, inf - inf: C gives NaN
+        return math.nan
 
 
 def from_two_vectors(a, b):
-    ua = _vec.normalize(a)
-    ub = _vec.normalize(b)
-    s = _vec.add(ua, ub)
-    if _vec.dot(s, s) < 2.0 ** -52:
+    """The turn by the angle t between the directions about cross(a, b):
+    |ua + ub| and |ua - ub| are 2cos(t/2) and 2sin(t/2); each component of
+    the cross product is p*q - r*s with r*s's rounding error added back."""
+    sa, sb = (tuple(math.ldexp(x, -_exponent(v)) for x in v) for v in (a, b))
+    ua, ub = _unit(sa), _unit(sb)
+    s, d = _vec.add(ua, ub), _vec.sub(ua, ub)
+    ls, ld = _sqrt(_vec.dot(s, s)), _sqrt(_vec.dot(d, d))
+    c = tuple(_fma(sa[i], sb[j], -(sa[j] * sb[i])) + _fma(-sa[j], sb[i], sa[j] * sb[i])
+              for i, j in ((1, 2), (2, 0), (0, 1)))
+    if c == (0.0, 0.0, 0.0) and ld < ls:
+        return identity()
+    if c == (0.0, 0.0, 0.0) and ls < ld:
         other = (0.0, 1.0, 0.0) if abs(ua[0]) > 0.9 else (1.0, 0.0, 0.0)
-        return (0.0, *_vec.normalize(_vec.cross(ua, other)))
-    return normalize((_vec.dot(ua, s), *_vec.cross(s, ua)))
+        return (0.0, *direction(_vec.cross(ua, other)))
+    r = div(1.0, _sqrt(ls * ls + ld * ld))
+    n = direction(c)
+    return (ls * r, *(-(x * (ld * r)) for x in n))

@@ -410,9 +410,12 @@ SPECIAL_CASES += [
     Case("from_rotation_matrix(__len__ too big)",
          lambda watch: Quat.from_rotation_matrix(Seq(_rows(), length=2**63)), OverflowError),
     Case("from_rotation_matrix(element clears the lists)", _matrix_cleared_by_an_element, None),
+    Case("from_rotation_matrix(mirror)", lambda watch: Quat.from_rotation_matrix([[-x for x in r] for r in _rows()]),
+         ValueError),
     Case("slerp(t writes q)", _slerp_t_writes_q, RuntimeError),
     Case("from_two_vectors opposite", lambda watch: Quat.from_two_vectors(watch(o), -1.0 * o), None),
     Case("from_two_vectors zero", lambda watch: Quat.from_two_vectors(watch(o), watch(Vec3d(0.0, 0.0, 0.0))), None),
+    Case("from_two_vectors huge", lambda watch: Quat.from_two_vectors(watch(Vec3d(1e300, 0.0, 0.0)), watch(o)), None),
 ]
 
 

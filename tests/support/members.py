@@ -159,7 +159,7 @@ def receiver_for(m):
     return RECEIVERS[m.owner]() if m.has_receiver or (m.kind == "static") else None
 
 
-MATRIX = ("seq", ("seq", ("b", "float")))
+MATRIX = ("coll", ("coll", ("b", "float")))
 
 
 def annotation_key(annotation):

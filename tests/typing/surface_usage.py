@@ -93,6 +93,7 @@ def quaternions() -> None:
     assert_type(q.slerp(Quat.identity(), 0.5), Quat)
     assert_type(Quat.from_rotation_matrix(q.to_rotation_matrix()), Quat)
     assert_type(Quat.from_rotation_matrix(((1, 0, 0), (0, 1, 0), (0, 0, 1))), Quat)
+    assert_type(Quat.from_rotation_matrix(np.eye(3)), Quat)
     assert_type(Quat.from_two_vectors(Vec3d.i(), Vec3d.j()), Quat)
     assert_type(q == q, bool)
     assert_type(q != q, bool)
@@ -130,7 +131,7 @@ def vector_lists() -> None:
 
 
 def geometry_members() -> None:
-    plane = geometry.Plane(Vec3d.k(), 5.0)
+    plane: orvath.geometry.Plane = geometry.Plane(Vec3d.k(), 5.0)
     plane.normal = Vec3d.k()
     plane.distance = -5.0
     for made in (geometry.Plane.xy(), geometry.Plane.xz(), geometry.Plane.yz(), geometry.Plane.from_point(Vec3d.k(), Vec3d.zero()),
