@@ -248,6 +248,8 @@ def _fma(x, y, z):
         return math.fma(x, y, z)
     except ValueError:  # 0 * inf, inf - inf: C gives NaN
         return math.nan
+    except OverflowError:  # C gives the infinity, as the plain operations do
+        return x * y + z
 
 
 def from_two_vectors(a, b):
