@@ -201,6 +201,38 @@ Fail matrix_row_type(PyObject* row, Py_ssize_t index, const char* arg) noexcept 
     return {};
 }
 
+Fail list_length(std::size_t expected, std::size_t got) noexcept {
+    PyErr_Format(PyExc_ValueError, "expected a VecList of length %zu, got %zu", expected, got);
+    return {};
+}
+
+Fail index_out_of_range(const char* index, std::size_t position, std::size_t length) noexcept {
+    PyErr_Format(PyExc_IndexError, "index %s at position %zu is out of range for a VecList of length %zu", index,
+                 position, length);
+    return {};
+}
+
+Fail negative_index(const char* index, std::size_t position) noexcept {
+    PyErr_Format(PyExc_OverflowError, "index %s at position %zu is negative (can't convert negative int to unsigned)",
+                 index, position);
+    return {};
+}
+
+Fail index_shape(int ndim, const Py_ssize_t* shape) noexcept {
+    try {
+        PyErr_Format(PyExc_ValueError, "expected a 1-D array of indices, got shape %s",
+                     shape_text(ndim, shape).c_str());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    }
+    return {};
+}
+
+Fail index_format(const char* format, const char* arg) noexcept {
+    PyErr_Format(PyExc_TypeError, "expected an array of integers, got format '%s'", format);
+    return argument(arg);
+}
+
 Fail unknown_class(PyObject* name) noexcept {
     PyErr_Format(PyExc_ValueError, "no class named %R can be restored", name);
     return {};

@@ -100,6 +100,16 @@ Fail row_length(std::size_t index, Py_ssize_t length) noexcept;
 // not a sequence (TypeError, prefixed for `arg`).
 Fail matrix_shape(Py_ssize_t row, Py_ssize_t length) noexcept;
 Fail matrix_row_type(PyObject* row, Py_ssize_t index, const char* arg) noexcept;
+// Whole-list arguments: a VecList of another length than the receiver's
+// (ValueError), and an index of take outside [0, length), given as its text
+// with its position: IndexError, or OverflowError for a negative one as the
+// unsigned integer rule gives; an index array of another shape (ValueError)
+// or of a format that is not an integer (TypeError, prefixed for `arg`).
+Fail list_length(std::size_t expected, std::size_t got) noexcept;
+Fail index_out_of_range(const char* index, std::size_t position, std::size_t length) noexcept;
+Fail negative_index(const char* index, std::size_t position) noexcept;
+Fail index_shape(int ndim, const Py_ssize_t* shape) noexcept;
+Fail index_format(const char* format, const char* arg) noexcept;
 // ValueError for pickled state: a class name that is not ours, a block of
 // the wrong size.
 Fail unknown_class(PyObject* name) noexcept;
