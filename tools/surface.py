@@ -11,6 +11,7 @@ Annotations are small expression tuples:
     ("list", X)               builtins.list[X]
     ("tuple", X, Y, ...)      builtins.tuple[X, Y, ...]
     ("seq", X)                collections.abc.Sequence[X]
+    ("dict", K, V)            builtins.dict[K, V]
     ("iter", X)               collections.abc.Iterator[X]
     ("or_none", X)            X | None
     ("or", X, Y)              X | Y
@@ -75,6 +76,8 @@ REDUCED_LIST = ("tuple", ("b", "object"), ("tuple", STR, BUFFER))
 # results of the *_array members: a read-only memoryview of doubles.
 INDICES = ("or", BUFFER, ("seq", INT))
 FLOAT_ARRAY = ("b", "memoryview")
+# copy.deepcopy's dictionary of the objects already copied.
+MEMO = ("dict", INT, ("attr", "typing.Any"))
 
 
 def reduce_method():
@@ -158,7 +161,7 @@ CLASSES = {
         method("distance_to_array", [("other", V)], FLOAT_ARRAY),
         method("distance_squared_array", [("other", V)], FLOAT_ARRAY),
         method("__copy__", [], cls("VecList")),
-        method("__deepcopy__", [("memo", ("b", "dict"))], cls("VecList")),
+        method("__deepcopy__", [("memo", MEMO)], cls("VecList")),
     ],
     "VecListIterator": [
         op("__iter__", [], cls("VecListIterator")),
