@@ -147,16 +147,20 @@ std::string shape_text(int ndim, const Py_ssize_t* shape) {
     text += ndim == 1 ? ",)" : ")";
     return text;
 }
-}  // namespace
 
-Fail array_shape(int ndim, const Py_ssize_t* shape) noexcept {
+// ValueError "expected {what}, got {shape}".
+Fail wrong_shape(const char* what, int ndim, const Py_ssize_t* shape) noexcept {
     try {
-        PyErr_Format(PyExc_ValueError, "expected an array of shape (n, 3), got %s",
-                     shape_text(ndim, shape).c_str());
+        PyErr_Format(PyExc_ValueError, "expected %s, got %s", what, shape_text(ndim, shape).c_str());
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     }
     return {};
+}
+}  // namespace
+
+Fail array_shape(int ndim, const Py_ssize_t* shape) noexcept {
+    return wrong_shape("an array of shape (n, 3)", ndim, shape);
 }
 
 Fail array_format(const char* format, const char* arg) noexcept {
@@ -219,13 +223,7 @@ Fail negative_index(const char* index, std::size_t position) noexcept {
 }
 
 Fail index_shape(int ndim, const Py_ssize_t* shape) noexcept {
-    try {
-        PyErr_Format(PyExc_ValueError, "expected a 1-D array of indices, got shape %s",
-                     shape_text(ndim, shape).c_str());
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    }
-    return {};
+    return wrong_shape("a 1-D array of indices", ndim, shape);
 }
 
 Fail index_format(const char* format, const char* arg) noexcept {

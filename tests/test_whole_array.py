@@ -108,7 +108,7 @@ def test_take_on_the_pool():
     (np.array([-2**63]), OverflowError,
      "index -9223372036854775808 at position 0 is negative (can't convert negative int to unsigned)"),
     ([1, -1], OverflowError, "index -1 at position 1 is negative (can't convert negative int to unsigned)"),
-    (np.zeros((2, 2), dtype=int), ValueError, "expected a 1-D array of indices, got shape (2, 2)"),
+    (np.zeros((2, 2), dtype=int), ValueError, "expected a 1-D array of indices, got (2, 2)"),
     (np.zeros(2), TypeError, "argument 'indices': expected an array of integers, got format 'd'"),
     (np.zeros(2, dtype=bool), TypeError, "argument 'indices': expected an array of integers, got format '?'"),
     ([0, 1.0], TypeError, "argument 'indices': 'float' object cannot be interpreted as an integer"),

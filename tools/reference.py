@@ -776,10 +776,8 @@ REFERENCE = {
         worker pool.
         """, """
         >>> import copy
-        >>> vl = VecList([Vec3d(1, 2, 3)])
-        >>> c = copy.copy(vl); c.append(Vec3d(0, 0, 0))
-        >>> len(vl), len(c)
-        (1, 2)
+        >>> copy.copy(VecList([Vec3d(-0.0, float("inf"), 1e-310)])).to_array()
+        [[-0.0, inf, 1e-310]]
         """),
     "VecList.__deepcopy__": ref("""
         `copy.deepcopy(vl)`: the same copy as `__copy__`, since the elements are values; `memo` is the
