@@ -2,6 +2,7 @@
 #include "core/each.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -85,16 +86,22 @@ ORVATH_TEMPLATE_KERNEL std::size_t first_bad(Indices ix, std::uint64_t length, s
     return kNone;
 }
 
+// False when an index is out of range after all.
 template <class T, bool Swap>
-ORVATH_TEMPLATE_KERNEL void gather_kernel(const Vec3* __restrict in, Indices ix, Vec3* __restrict out,
-                                          std::size_t begin, std::size_t end) noexcept {
-    if (ix.stride == sizeof(T)) {
-        for (std::size_t k = begin; k < end; ++k)
-            out[k] = in[static_cast<std::size_t>(load_index<T, Swap>(ix.base, sizeof(T), k))];
-    } else {
-        for (std::size_t k = begin; k < end; ++k)
-            out[k] = in[static_cast<std::size_t>(load_index<T, Swap>(ix.base, ix.stride, k))];
+ORVATH_TEMPLATE_KERNEL bool gather_kernel(const Vec3* __restrict in, std::uint64_t length, Indices ix,
+                                          Vec3* __restrict out, std::size_t begin, std::size_t end) noexcept {
+    bool ok = true;
+    const std::ptrdiff_t stride = ix.stride;
+    for (std::size_t k = begin; k < end; ++k) {
+        const T i = stride == sizeof(T) ? load_index<T, Swap>(ix.base, sizeof(T), k)
+                                        : load_index<T, Swap>(ix.base, stride, k);
+        if (out_of_range(i, length)) {
+            ok = false;
+            continue;
+        }
+        out[k] = in[static_cast<std::size_t>(i)];
     }
+    return ok;
 }
 
 template <class T, bool Swap>
@@ -115,9 +122,12 @@ IndexCheck check_as(Pool& pool, const Indices& ix, std::size_t length, BadIndex&
 }
 
 template <class T, bool Swap>
-bool gather_as(Pool& pool, const Vec3* in, const Indices& ix, Vec3* out) noexcept {
-    return run_chunks(pool, ix.count, kGatherCost,
-                      [&](std::size_t b, std::size_t e) { gather_kernel<T, Swap>(in, ix, out, b, e); });
+IndexCheck gather_as(Pool& pool, const Vec3* in, std::size_t length, const Indices& ix, Vec3* out) noexcept {
+    std::atomic<bool> changed{false};
+    const bool done = run_chunks(pool, ix.count, kGatherCost, [&](std::size_t b, std::size_t e) {
+        if (!gather_kernel<T, Swap>(in, length, ix, out, b, e)) changed.store(true, std::memory_order_relaxed);
+    });
+    return !done ? IndexCheck::Failed : changed.load(std::memory_order_relaxed) ? IndexCheck::Bad : IndexCheck::Ok;
 }
 
 // fn.template operator()<T, Swap>() for the index type of `format`.
@@ -154,8 +164,9 @@ IndexCheck check_indices(Pool& pool, const Indices& indices, std::size_t length,
     return by_format(indices.format, [&]<class T, bool Swap>() { return check_as<T, Swap>(pool, indices, length, bad); });
 }
 
-bool gather(Pool& pool, const Vec3* in, const Indices& indices, Vec3* out) noexcept {
-    return by_format(indices.format, [&]<class T, bool Swap>() { return gather_as<T, Swap>(pool, in, indices, out); });
+IndexCheck gather(Pool& pool, const Vec3* in, std::size_t length, const Indices& indices, Vec3* out) noexcept {
+    return by_format(indices.format,
+                     [&]<class T, bool Swap>() { return gather_as<T, Swap>(pool, in, length, indices, out); });
 }
 
 }  // namespace orvath::core::bulk

@@ -69,8 +69,10 @@ enum class IndexCheck { Ok, Bad, Failed };
 // lowest bad position.
 IndexCheck check_indices(Pool& pool, const Indices& indices, std::size_t length, BadIndex& bad) noexcept;
 
-// out[k] = in[index k] for k in [0, indices.count); every index must have
-// passed check_indices against the length of `in`.
-bool gather(Pool& pool, const Vec3* in, const Indices& indices, Vec3* out) noexcept;
+// out[k] = in[index k] for k in [0, indices.count), `in` holding `length`
+// elements. Each index is tested again as it is read: memory that another
+// thread rewrote after check_indices gives Bad (the output is then partial),
+// never a read outside `in`.
+IndexCheck gather(Pool& pool, const Vec3* in, std::size_t length, const Indices& indices, Vec3* out) noexcept;
 
 }  // namespace orvath::core::bulk

@@ -516,8 +516,19 @@ PyObject* gather_elements(const Elements& elements, const bulk::Indices& indices
     if (pool == nullptr) return nullptr;
     Elements out;
     if (!out.allocate(indices.count)) return err::no_memory();
-    if (!bulk::gather(*pool, elements.data(), indices, out.data())) return chunk_failed();
-    return new_vec_list(std::move(out));
+    switch (bulk::gather(*pool, elements.data(), elements.size(), indices, out.data())) {
+        case bulk::IndexCheck::Ok: return new_vec_list(std::move(out));
+        case bulk::IndexCheck::Bad: return ORVATH_PANIC("the indices of take changed while they were read");
+        case bulk::IndexCheck::Failed: break;
+    }
+    return chunk_failed();
+}
+
+// Positions already checked against the length.
+PyObject* gather_positions(const Elements& elements, const core::Buffer<std::uint64_t>& positions) noexcept {
+    const bulk::Indices indices{reinterpret_cast<const unsigned char*>(positions.data()), sizeof(std::uint64_t),
+                                {bulk::Scalar::U64, sizeof(std::uint64_t), false}, positions.size()};
+    return gather_elements(elements, indices);
 }
 
 // A buffer of integers of any width, signedness, byte order and stride, read
@@ -583,27 +594,77 @@ PyObject* take_from_sequence(const Elements& elements, PyObject* source, const c
     if (!positions.allocate(n)) return err::no_memory();
     for (std::size_t k = 0; k < n; ++k)
         if (!index_item(PyTuple_GET_ITEM(items.get(), k), k, elements.size(), arg, positions[k])) return nullptr;
-    const bulk::Indices indices{reinterpret_cast<const unsigned char*>(positions.data()), sizeof(std::uint64_t),
-                                {bulk::Scalar::U64, sizeof(std::uint64_t), false}, n};
-    return gather_elements(elements, indices);
+    return gather_positions(elements, positions);
 }
 
-// range(start, stop) within the list: one contiguous copy.
-std::optional<std::pair<std::size_t, std::size_t>> contiguous_range(PyObject* source, std::size_t length) noexcept {
+// A range with a bound beyond Py_ssize_t, item by item as it runs: its
+// positions are distinct, so a bad one comes within the list's length + 1
+// items, long before the range ends.
+PyObject* take_from_huge_range(const Elements& elements, PyObject* source, const char* arg) noexcept {
+    Ref iter = Ref::steal(PyObject_GetIter(source));
+    if (!iter) return nullptr;
+    core::Buffer<std::uint64_t> positions;
+    for (std::size_t k = 0;; ++k) {
+        PyObject* raw;
+        const int r = PyIter_NextItem(iter.get(), &raw);
+        if (r < 0) return nullptr;
+        if (r == 0) return gather_positions(elements, positions);
+        Ref item = Ref::steal(raw);
+        std::uint64_t position;
+        if (!index_item(item.get(), k, elements.size(), arg, position)) return nullptr;
+        if (!positions.push_back(position)) return err::no_memory();
+    }
+}
+
+// A range, by arithmetic: no object per index, and the first bad position
+// found without walking to it. A valid range holds distinct positions, so
+// never more than the list's length; a step of 1 is one contiguous copy.
+std::optional<PyObject*> take_from_range(const Elements& elements, PyObject* source, const char* arg) noexcept {
     if (!PyRange_Check(source)) return std::nullopt;
     Py_ssize_t bounds[3];
     const char* names[3] = {"start", "stop", "step"};
     for (int k = 0; k < 3; ++k) {
         Ref value = Ref::steal(PyObject_GetAttrString(source, names[k]));
-        bounds[k] = value ? PyLong_AsSsize_t(value.get()) : -1;
+        if (!value) return nullptr;
+        bounds[k] = PyLong_AsSsize_t(value.get());
         if (bounds[k] == -1 && PyErr_Occurred()) {
-            PyErr_Clear();  // beyond Py_ssize_t: the item by item path reports it
-            return std::nullopt;
+            PyErr_Clear();
+            return take_from_huge_range(elements, source, arg);
         }
     }
+    const Py_ssize_t count = PyObject_Size(source);
+    if (count < 0) return nullptr;
     const auto [start, stop, step] = bounds;
-    if (step != 1 || start < 0 || static_cast<std::size_t>(stop) > length) return std::nullopt;
-    return std::pair<std::size_t, std::size_t>(start, stop > start ? stop - start : 0);
+    const auto length = static_cast<Py_ssize_t>(elements.size());
+    // The first position whose value leaves [0, length) on the way the range
+    // runs. Values are computed modulo 2^64: each is a member of the range, so
+    // the result fits even where a partial product would not.
+    const auto value_at = [&](std::size_t k) {
+        return static_cast<Py_ssize_t>(static_cast<std::size_t>(start) + k * static_cast<std::size_t>(step));
+    };
+    Py_ssize_t bad = 0;
+    if (start >= 0 && start < length) {
+        const auto ahead = static_cast<std::size_t>(step > 0 ? length - start - 1 : start);
+        const std::size_t stride = step > 0 ? static_cast<std::size_t>(step) : 0 - static_cast<std::size_t>(step);
+        bad = static_cast<Py_ssize_t>(ahead / stride + 1);
+    }
+    if (bad < count) {
+        const Py_ssize_t value = value_at(static_cast<std::size_t>(bad));
+        const std::string text = std::to_string(value);
+        const auto position = static_cast<std::size_t>(bad);
+        return value < 0 ? err::negative_index(text.c_str(), position)
+                         : err::index_out_of_range(text.c_str(), position, elements.size());
+    }
+    const auto n = static_cast<std::size_t>(count);
+    if (step == 1) {
+        Elements out;
+        if (!copy_elements(elements.data() + (n ? start : 0), n, out)) return nullptr;
+        return new_vec_list(std::move(out));
+    }
+    core::Buffer<std::uint64_t> positions;
+    if (!positions.allocate(n)) return err::no_memory();
+    for (std::size_t k = 0; k < n; ++k) positions[k] = static_cast<std::uint64_t>(value_at(k));
+    return gather_positions(elements, positions);
 }
 
 PyObject* vec_list_take(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
@@ -611,12 +672,7 @@ PyObject* vec_list_take(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     return vec_list_read_with(self, sig, args, nargs, kwnames,
                               [&](const Elements& elements, PyObject* const* a) -> PyObject* {
                                   if (PyObject_CheckBuffer(a[0])) return take_from_buffer(elements, a[0], sig.name(0));
-                                  if (const auto slice = contiguous_range(a[0], elements.size())) {
-                                      Elements out;
-                                      if (!copy_elements(elements.data() + slice->first, slice->second, out))
-                                          return nullptr;
-                                      return new_vec_list(std::move(out));
-                                  }
+                                  if (const auto result = take_from_range(elements, a[0], sig.name(0))) return *result;
                                   return take_from_sequence(elements, a[0], sig.name(0));
                               });
 }

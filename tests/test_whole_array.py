@@ -102,6 +102,8 @@ def test_take_on_the_pool():
     ([0, 1, 2, 7, 9], IndexError, "index 7 at position 3 is out of range for a VecList of length 5"),
     (np.array([0, 5, -1], dtype=">i2"), IndexError, "index 5 at position 1 is out of range for a VecList of length 5"),
     (range(2, 7), IndexError, "index 5 at position 3 is out of range for a VecList of length 5"),
+    (range(9, 0, -1), IndexError, "index 9 at position 0 is out of range for a VecList of length 5"),
+    (range(4, -3, -2), OverflowError, "index -2 at position 3 is negative (can't convert negative int to unsigned)"),
     ([2**64 + 1], IndexError, "index 18446744073709551617 at position 0 is out of range for a VecList of length 5"),
     (np.array([0, 0, -128], dtype=np.int8), OverflowError,
      "index -128 at position 2 is negative (can't convert negative int to unsigned)"),

@@ -511,6 +511,7 @@ SPECIAL_CASES += [
     Case("take(range)", lambda watch: watch(vl2()).take(range(1, 2)), None),
     Case("take(range with a step)", lambda watch: watch(vl2()).take(range(1, -1, -1)), None),
     Case("take(range beyond)", lambda watch: watch(vl2()).take(range(3)), IndexError),
+    Case("take(range beyond any index)", lambda watch: watch(vl2()).take(range(2**70)), IndexError),
     Case("take(index beyond)", lambda watch: watch(vl2()).take([0, 2]), IndexError),
     Case("take(index 2**64)", lambda watch: watch(vl2()).take([2**64]), IndexError),
     Case("take(negative index)", lambda watch: watch(vl2()).take((0, -1)), OverflowError),
