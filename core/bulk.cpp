@@ -11,29 +11,9 @@
 #include <utility>
 
 #include "core/float_text.hpp"
+#include "core/kernel.hpp"
 
 namespace orvath::core::bulk {
-
-// Vectorising keeps every IEEE operation and its grouping (the build forbids
-// contraction into fused multiply-adds), so every clone gives the bits of the
-// scalar code.
-//
-// The clone is picked through an ifunc, which needs ELF and a C library that
-// resolves it (glibc; musl does not). Elsewhere (macOS, Windows, musl, other
-// architectures) the kernels are built once, for the baseline.
-// Clang multiversions plain functions but not function templates (it fails
-// on a template with target_clones), so with clang the element-wise kernels are
-// baseline code and only the nearest search is cloned.
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__ELF__) && defined(__GLIBC__)
-#define ORVATH_KERNEL __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-#else
-#define ORVATH_KERNEL
-#endif
-#if defined(__clang__)
-#define ORVATH_TEMPLATE_KERNEL
-#else
-#define ORVATH_TEMPLATE_KERNEL ORVATH_KERNEL
-#endif
 
 template <class Op>
 ORVATH_TEMPLATE_KERNEL void kernel(const Vec3* __restrict in, typename Op::Out* __restrict out, std::size_t begin,

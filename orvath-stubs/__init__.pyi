@@ -482,6 +482,14 @@ class VecList:
         change nothing; `rotate` still works and the views show the new values. A view keeps the
         list alive.
         """
+    def __copy__(self, /) -> VecList:
+        """`copy.copy(vl)`: a new, independent list with the same elements, bit for bit, copied once
+        on the worker pool.
+        """
+    def __deepcopy__(self, /, memo: builtins.dict[builtins.int, typing.Any]) -> VecList:
+        """`copy.deepcopy(vl)`: the same copy as `__copy__`, since the elements are values; `memo`
+        is the dictionary of `copy.deepcopy` (TypeError naming `memo` for anything else).
+        """
     def __getitem__(self, index: builtins.int, /) -> Vec3d:
         """`vl[index]`: a new Vec3d copy of element `index`. An index at or beyond the length raises
         IndexError("Index out of bounds"); a negative one raises OverflowError (it is never
@@ -539,6 +547,12 @@ class VecList:
         """`vl / s`: a new VecList with every component divided by the number `s`; dividing by zero
         gives infinities or NaN and raises nothing.
         """
+    def add_each(self, /, other: VecList) -> VecList:
+        """A new VecList whose element i is `a + b` for element i of this list and of `other`, bit
+        for bit as the Vec3d operator. `other` may be the list itself. Raises TypeError naming
+        `other` if it is not a VecList, ValueError("expected a VecList of length 5, got 4") if
+        its length differs.
+        """
     def append(self, /, vec: Vec3d) -> None:
         """Adds a copy of `vec` at the end and returns None. Raises TypeError naming `vec` if it is
         not a Vec3d ("argument 'vec': 'int' object is not an instance of 'Vec3d'").
@@ -553,9 +567,20 @@ class VecList:
         `Vec3d.cross`. Raises TypeError naming `other` if it is not a Vec3d ("argument 'other':
         'int' object is not an instance of 'Vec3d'").
         """
+    def cross_each(self, /, other: VecList) -> VecList:
+        """A new VecList whose element i is `a x b` for element i of this list and of `other`, bit
+        for bit as the Vec3d method `cross`. `other` may be the list itself. Raises TypeError
+        naming `other` if it is not a VecList, ValueError("expected a VecList of length 5, got
+        4") if its length differs.
+        """
     def distance_squared(self, /, other: Vec3d) -> builtins.list[builtins.float]:
         """A list of the squared distances of the elements from `other`, as
         `Vec3d.distance_squared`. Raises TypeError naming `other` if it is not a Vec3d ("argument
+        'other': 'int' object is not an instance of 'Vec3d'").
+        """
+    def distance_squared_array(self, /, other: Vec3d) -> builtins.memoryview:
+        """The values of `distance_squared(other)`, bit for bit, as a float array like
+        `magnitude_array`'s. Raises TypeError naming `other` if it is not a Vec3d ("argument
         'other': 'int' object is not an instance of 'Vec3d'").
         """
     def distance_to(self, /, other: Vec3d) -> builtins.list[builtins.float]:
@@ -563,10 +588,24 @@ class VecList:
         TypeError naming `other` if it is not a Vec3d ("argument 'other': 'int' object is not an
         instance of 'Vec3d'").
         """
+    def distance_to_array(self, /, other: Vec3d) -> builtins.memoryview:
+        """The values of `distance_to(other)`, bit for bit, as a float array like
+        `magnitude_array`'s. Raises TypeError naming `other` if it is not a Vec3d ("argument
+        'other': 'int' object is not an instance of 'Vec3d'").
+        """
     def dot(self, /, other: Vec3d) -> builtins.list[builtins.float]:
         """A list of the dot products of the elements with `other`, as `Vec3d.dot`. Raises TypeError
         naming `other` if it is not a Vec3d ("argument 'other': 'int' object is not an instance
         of 'Vec3d'").
+        """
+    def dot_array(self, /, other: Vec3d) -> builtins.memoryview:
+        """The values of `dot(other)`, bit for bit, as a float array like `magnitude_array`'s.
+        Raises TypeError naming `other` if it is not a Vec3d ("argument 'other': 'int' object is
+        not an instance of 'Vec3d'").
+        """
+    def dot_each(self, /, other: VecList) -> builtins.memoryview:
+        """The dot products of element i of this list and of `other`, bit for bit as `Vec3d.dot`, as
+        a float array like `magnitude_array`'s. `other` as for `add_each`.
         """
     @staticmethod
     def empty() -> VecList:
@@ -594,6 +633,14 @@ class VecList:
         """A list of bools: whether each element's length is within 2**-52 of 1, as `Vec3d.is_unit`."""
     def magnitude(self, /) -> builtins.list[builtins.float]:
         """A list of the lengths of the elements, as `Vec3d.magnitude`."""
+    def magnitude_array(self, /) -> builtins.memoryview:
+        """The values of `magnitude()`, bit for bit, as a float array instead of a list: a read-only
+        memoryview of format "d" and shape (len,), C-contiguous, over a block of doubles the
+        module owns, written by the worker pool and never changed afterwards. No float object is
+        made per element: it indexes to floats, `tolist()` gives the list, and `np.asarray` views
+        it without a copy. A memoryview is a standard type that every buffer consumer takes, so
+        nothing new is needed to read it; it keeps its block alive.
+        """
     def minimum_distance_to(self, /, other: Vec3d, stride: builtins.int) -> builtins.tuple[builtins.int, builtins.float]:
         """The element nearest to `other`, found coarse to fine, as (index, distance). First the
         elements at 0, stride, 2*stride, ... are compared; then, around the best of them at index
@@ -615,6 +662,27 @@ class VecList:
         """Rotates every element in place by `quat`, exactly as `Quat.rotate` does (the quaternion
         is not normalised: a magnitude m also scales by m^2), and returns None. Vec3d objects
         read from the list earlier keep their values. Raises TypeError if `quat` is not a Quat.
+        """
+    def sub_each(self, /, other: VecList) -> VecList:
+        """A new VecList whose element i is `a - b` for element i of this list and of `other`, bit
+        for bit as the Vec3d operator. `other` may be the list itself. Raises TypeError naming
+        `other` if it is not a VecList, ValueError("expected a VecList of length 5, got 4") if
+        its length differs.
+        """
+    def take(self, /, indices: collections.abc.Buffer | collections.abc.Sequence[builtins.int]) -> VecList:
+        """A new VecList of the elements at the positions in `indices`, in that order, repeats
+        allowed: any sequence of integers (a `range` within the list is one contiguous copy), or
+        any 1-D buffer of integers of any width, signedness, byte order and stride, such as a
+        numpy index array, read where it lies. The gather runs on the worker pool.
+
+        Every index is checked before anything is allocated, and the lowest bad position is
+        reported: IndexError("index 7 at position 3 is out of range for a VecList of length 5"),
+        or OverflowError for a negative index, which is never counted from the end (as `vl[-1]`).
+        TypeError naming `indices` for anything else (an item `__index__` refuses, a float
+        array); ValueError for a buffer of more than one dimension. The items of a sequence are
+        taken into a tuple before any converts, so an `__index__` that changes the sequence does
+        not change what is read; one that changes the list itself is refused (the list is
+        borrowed for the call).
         """
     def to_array(self, /) -> builtins.list[builtins.list[builtins.float]]:
         """The elements as a new list of [x, y, z] lists."""

@@ -148,16 +148,20 @@ std::string shape_text(int ndim, const Py_ssize_t* shape) {
     text += ndim == 1 ? ",)" : ")";
     return text;
 }
-}  // namespace
 
-Fail array_shape(int ndim, const Py_ssize_t* shape) noexcept {
+// ValueError "expected {what}, got {shape}".
+Fail wrong_shape(const char* what, int ndim, const Py_ssize_t* shape) noexcept {
     try {
-        PyErr_Format(PyExc_ValueError, "expected an array of shape (n, 3), got %s",
-                     shape_text(ndim, shape).c_str());
+        PyErr_Format(PyExc_ValueError, "expected %s, got %s", what, shape_text(ndim, shape).c_str());
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     }
     return {};
+}
+}  // namespace
+
+Fail array_shape(int ndim, const Py_ssize_t* shape) noexcept {
+    return wrong_shape("an array of shape (n, 3)", ndim, shape);
 }
 
 Fail array_format(const char* format, const char* arg) noexcept {
@@ -208,6 +212,32 @@ Fail not_a_rotation(double determinant) noexcept {
     PyErr_Format(PyExc_ValueError, "expected a rotation matrix (positive determinant), got a determinant of %.*s",
                  static_cast<int>(n), text);
     return {};
+}
+
+Fail list_length(std::size_t expected, std::size_t got) noexcept {
+    PyErr_Format(PyExc_ValueError, "expected a VecList of length %zu, got %zu", expected, got);
+    return {};
+}
+
+Fail index_out_of_range(const char* index, std::size_t position, std::size_t length) noexcept {
+    PyErr_Format(PyExc_IndexError, "index %s at position %zu is out of range for a VecList of length %zu", index,
+                 position, length);
+    return {};
+}
+
+Fail negative_index(const char* index, std::size_t position) noexcept {
+    PyErr_Format(PyExc_OverflowError, "index %s at position %zu is negative (can't convert negative int to unsigned)",
+                 index, position);
+    return {};
+}
+
+Fail index_shape(int ndim, const Py_ssize_t* shape) noexcept {
+    return wrong_shape("a 1-D array of indices", ndim, shape);
+}
+
+Fail index_format(const char* format, const char* arg) noexcept {
+    PyErr_Format(PyExc_TypeError, "expected an array of integers, got format '%s'", format);
+    return argument(arg);
 }
 
 Fail unknown_class(PyObject* name) noexcept {

@@ -103,6 +103,16 @@ Fail matrix_row_type(PyObject* row, Py_ssize_t index, const char* arg) noexcept;
 // ValueError for a 3x3 matrix whose determinant is not positive (a mirror or
 // a singular matrix), naming the determinant.
 Fail not_a_rotation(double determinant) noexcept;
+// Whole-list arguments: a VecList of another length than the receiver's
+// (ValueError), and an index of take outside [0, length), given as its text
+// with its position: IndexError, or OverflowError for a negative one as the
+// unsigned integer rule gives; an index array of another shape (ValueError)
+// or of a format that is not an integer (TypeError, prefixed for `arg`).
+Fail list_length(std::size_t expected, std::size_t got) noexcept;
+Fail index_out_of_range(const char* index, std::size_t position, std::size_t length) noexcept;
+Fail negative_index(const char* index, std::size_t position) noexcept;
+Fail index_shape(int ndim, const Py_ssize_t* shape) noexcept;
+Fail index_format(const char* format, const char* arg) noexcept;
 // ValueError for pickled state: a class name that is not ours, a block of
 // the wrong size.
 Fail unknown_class(PyObject* name) noexcept;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "call.hpp"
+#include "core/buffer.hpp"
 #include "core/circle.hpp"
 #include "core/plane.hpp"
 #include "core/quat.hpp"
@@ -63,6 +64,10 @@ PyObject* reduce_value(PyObject* self, PyObject*) noexcept;
 // A new VecList holding the n vectors of a little-endian state block (in
 // src/vec_list.cpp).
 PyObject* vec_list_from_state(const unsigned char* data, std::size_t n) noexcept;
+
+// A read-only memoryview of shape (n,) over the n doubles of `values`, which
+// it takes over (in src/float_array.cpp).
+PyObject* float_array(core::Buffer<double>&& values) noexcept;
 
 // One double of a state block, at any alignment.
 inline void store_le(unsigned char* p, double d) noexcept {

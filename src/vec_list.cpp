@@ -15,6 +15,7 @@
 
 #include "core/buffer.hpp"
 #include "core/bulk.hpp"
+#include "core/each.hpp"
 #include "core/pool.hpp"
 #include "objects.hpp"
 #include "surface.hpp"
@@ -166,6 +167,23 @@ PyObject* bulk_result(const Elements& in, Op op) noexcept {
         return bulk_list(in, op);
 }
 
+// An operation whose float results come back as a read-only array of doubles.
+template <class Op>
+PyObject* bulk_array(const Elements& in, Op op) noexcept {
+    core::Buffer<double> out;
+    if (!out.allocate(in.size())) return err::no_memory();
+    if (!bulk_map(in, out.data(), op)) return nullptr;
+    return float_array(std::move(out));
+}
+
+// A copy of the elements made on the pool.
+bool copy_elements(const Vec3* from, std::size_t n, Elements& out) noexcept {
+    core::Pool* pool = bulk_pool();
+    if (pool == nullptr) return false;
+    if (!out.allocate(n)) return err::no_memory();
+    return bulk::copy_vectors(*pool, from, out.data(), n) || chunk_failed();
+}
+
 // ---------------------------------------------------------------------------
 // Lifecycle
 
@@ -309,14 +327,14 @@ PyObject* vec_list_extend(PyObject* self, PyObject* const* args, Py_ssize_t narg
 
 // Members whose one parameter is the Vec3d `other`: parse, borrow the list for
 // the whole call, read `other`, run the operation and build the result.
-template <class Op>
+template <class Op, PyObject* (*Build)(const Elements&, Op) noexcept = bulk_result<Op>>
 PyObject* with_other(PyObject* self, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames) noexcept {
     return vec_list_read_with(self, sig, args, nargs, kwnames,
                               [&](const Elements& elements, PyObject* const* a) -> PyObject* {
                                   Vec3 other;
                                   if (!arg_vec3(a[0], sig.name(0), other)) return nullptr;
-                                  return bulk_result(elements, Op{other});
+                                  return Build(elements, Op{other});
                               });
 }
 
@@ -423,6 +441,258 @@ PyObject* vec_list_minimum_distance_to(PyObject* self, PyObject* const* args, Py
             if (!distance) return nullptr;
             return PyTuple_Pack(2, index.get(), distance.get());
         });
+}
+
+// ---------------------------------------------------------------------------
+// Whole-array members
+
+PyObject* vec_list_magnitude_array(PyObject* self, PyObject*) noexcept {
+    return vec_list_read(self, [](const Elements& elements) { return bulk_array(elements, bulk::Magnitude{}); });
+}
+
+PyObject* vec_list_dot_array(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return with_other<bulk::Dot, bulk_array>(self, surface::vec_list_dot_array, args, nargs, kwnames);
+}
+
+PyObject* vec_list_distance_to_array(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) noexcept {
+    return with_other<bulk::DistanceTo, bulk_array>(self, surface::vec_list_distance_to_array, args, nargs,
+                                                    kwnames);
+}
+
+PyObject* vec_list_distance_squared_array(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                          PyObject* kwnames) noexcept {
+    return with_other<bulk::DistanceSquared, bulk_array>(self, surface::vec_list_distance_squared_array, args,
+                                                         nargs, kwnames);
+}
+
+// Members of two lists of the same length: `other` is read under its own
+// shared borrow, so it may be the list itself.
+template <class Op>
+PyObject* with_each(PyObject* self, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames) noexcept {
+    return vec_list_read_with(
+        self, sig, args, nargs, kwnames, [&](const Elements& elements, PyObject* const* a) -> PyObject* {
+            PyTypeObject* type = vec_list_type();
+            if (!is_instance(a[0], type)) return err::type_mismatch(a[0], short_name(type), sig.name(0));
+            return vec_list_read(a[0], [&](const Elements& other) -> PyObject* {
+                const std::size_t n = elements.size();
+                if (other.size() != n) return err::list_length(n, other.size());
+                core::Pool* pool = bulk_pool();
+                if (pool == nullptr) return nullptr;
+                core::Buffer<typename Op::Out> out;
+                if (!out.allocate(n)) return err::no_memory();
+                if (!bulk::map_pairs(*pool, elements.data(), other.data(), out.data(), n, Op{}))
+                    return chunk_failed();
+                if constexpr (std::is_same_v<typename Op::Out, Vec3>)
+                    return new_vec_list(std::move(out));
+                else
+                    return float_array(std::move(out));
+            });
+        });
+}
+
+PyObject* vec_list_add_each(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return with_each<bulk::AddEach>(self, surface::vec_list_add_each, args, nargs, kwnames);
+}
+
+PyObject* vec_list_sub_each(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return with_each<bulk::SubEach>(self, surface::vec_list_sub_each, args, nargs, kwnames);
+}
+
+PyObject* vec_list_cross_each(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return with_each<bulk::CrossEach>(self, surface::vec_list_cross_each, args, nargs, kwnames);
+}
+
+PyObject* vec_list_dot_each(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return with_each<bulk::DotEach>(self, surface::vec_list_dot_each, args, nargs, kwnames);
+}
+
+// take: the gather of the elements at the given positions. Every index is
+// checked before the result is allocated.
+
+PyObject* gather_elements(const Elements& elements, const bulk::Indices& indices) noexcept {
+    core::Pool* pool = bulk_pool();
+    if (pool == nullptr) return nullptr;
+    Elements out;
+    if (!out.allocate(indices.count)) return err::no_memory();
+    switch (bulk::gather(*pool, elements.data(), elements.size(), indices, out.data())) {
+        case bulk::IndexCheck::Ok: return new_vec_list(std::move(out));
+        case bulk::IndexCheck::Bad: return ORVATH_PANIC("the indices of take changed while they were read");
+        case bulk::IndexCheck::Failed: break;
+    }
+    return chunk_failed();
+}
+
+// Positions already checked against the length.
+PyObject* gather_positions(const Elements& elements, const core::Buffer<std::uint64_t>& positions) noexcept {
+    const bulk::Indices indices{reinterpret_cast<const unsigned char*>(positions.data()), sizeof(std::uint64_t),
+                                {bulk::Scalar::U64, sizeof(std::uint64_t), false}, positions.size()};
+    return gather_elements(elements, indices);
+}
+
+// A buffer of integers of any width, signedness, byte order and stride, read
+// where it lies.
+PyObject* take_from_buffer(const Elements& elements, PyObject* source, const char* arg) noexcept {
+    BufferView view;
+    if (!view.get(source, PyBUF_RECORDS_RO)) return err::argument(arg);
+    const Py_buffer& v = *view;
+    if (v.ndim > 0 && v.shape == nullptr) return err::inconsistent_buffer("it has no shape");
+    if (v.ndim != 1 || v.shape[0] < 0) return err::index_shape(v.ndim, v.shape);
+    const char* format_text = v.format ? v.format : "B";
+    const std::optional<bulk::ElementFormat> format = bulk::parse_format(format_text);
+    if (!format || !bulk::is_index_format(*format)) return err::index_format(format_text, arg);
+    if (v.itemsize != static_cast<Py_ssize_t>(format->size))
+        return err::inconsistent_buffer("its item size is not its format's");
+    if (v.len != v.shape[0] * v.itemsize) return err::inconsistent_buffer("its length is not its shape's");
+    if (v.suboffsets != nullptr) return err::inconsistent_buffer("it has suboffsets");
+    const bulk::Indices indices{static_cast<const unsigned char*>(v.buf), v.strides ? v.strides[0] : v.itemsize,
+                                *format, static_cast<std::size_t>(v.shape[0])};
+    core::Pool* pool = bulk_pool();
+    if (pool == nullptr) return nullptr;
+    bulk::BadIndex bad;
+    switch (bulk::check_indices(*pool, indices, elements.size(), bad)) {
+        case bulk::IndexCheck::Ok: break;
+        case bulk::IndexCheck::Failed: return chunk_failed();
+        case bulk::IndexCheck::Bad: {
+            const std::string text = (bad.negative ? "-" : "") + std::to_string(bad.magnitude);
+            return bad.negative ? err::negative_index(text.c_str(), bad.position)
+                                : err::index_out_of_range(text.c_str(), bad.position, elements.size());
+        }
+    }
+    return gather_elements(elements, indices);
+}
+
+// One item of a sequence of indices, checked against the length.
+bool index_item(PyObject* item, std::size_t position, std::size_t length, const char* arg,
+                std::uint64_t& out) noexcept {
+    Ref index = Ref::steal(PyNumber_Index(item));
+    if (!index) return err::argument(arg);
+    const bool negative = PyLong_IsNegative(index.get()) == 1;
+    std::uint64_t value = PyLong_AsUnsignedLongLong(index.get());
+    const bool beyond = value == static_cast<std::uint64_t>(-1) && PyErr_Occurred();
+    if (beyond) PyErr_Clear();
+    if (!negative && !beyond && value < length) {
+        out = value;
+        return true;
+    }
+    Ref text = Ref::steal(PyObject_Str(index.get()));
+    const char* t = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+    if (t == nullptr) return false;
+    return negative ? err::negative_index(t, position) : err::index_out_of_range(t, position, length);
+}
+
+// Any other sequence of integers: its items are taken into a tuple first, so
+// an __index__ that changes the sequence cannot change what is being read
+// (the receiver itself stays borrowed and cannot change at all).
+PyObject* take_from_sequence(const Elements& elements, PyObject* source, const char* arg) noexcept {
+    if (!PySequence_Check(source)) return err::type_mismatch(source, "Sequence", arg);
+    Ref items = PyTuple_CheckExact(source) ? Ref::borrow(source) : Ref::steal(PySequence_Tuple(source));
+    if (!items) return err::argument(arg);
+    const auto n = static_cast<std::size_t>(PyTuple_GET_SIZE(items.get()));
+    core::Buffer<std::uint64_t> positions;
+    if (!positions.allocate(n)) return err::no_memory();
+    for (std::size_t k = 0; k < n; ++k)
+        if (!index_item(PyTuple_GET_ITEM(items.get(), k), k, elements.size(), arg, positions[k])) return nullptr;
+    return gather_positions(elements, positions);
+}
+
+// A range with a bound beyond Py_ssize_t, item by item as it runs: its
+// positions are distinct, so a bad one comes within the list's length + 1
+// items, long before the range ends.
+PyObject* take_from_huge_range(const Elements& elements, PyObject* source, const char* arg) noexcept {
+    Ref iter = Ref::steal(PyObject_GetIter(source));
+    if (!iter) return nullptr;
+    core::Buffer<std::uint64_t> positions;
+    for (std::size_t k = 0;; ++k) {
+        PyObject* raw;
+        const int r = PyIter_NextItem(iter.get(), &raw);
+        if (r < 0) return nullptr;
+        if (r == 0) return gather_positions(elements, positions);
+        Ref item = Ref::steal(raw);
+        std::uint64_t position;
+        if (!index_item(item.get(), k, elements.size(), arg, position)) return nullptr;
+        if (!positions.push_back(position)) return err::no_memory();
+    }
+}
+
+// A range, by arithmetic: no object per index, and the first bad position
+// found without walking to it. A valid range holds distinct positions, so
+// never more than the list's length; a step of 1 is one contiguous copy.
+std::optional<PyObject*> take_from_range(const Elements& elements, PyObject* source, const char* arg) noexcept {
+    if (!PyRange_Check(source)) return std::nullopt;
+    Py_ssize_t bounds[3];
+    const char* names[3] = {"start", "stop", "step"};
+    for (int k = 0; k < 3; ++k) {
+        Ref value = Ref::steal(PyObject_GetAttrString(source, names[k]));
+        if (!value) return nullptr;
+        bounds[k] = PyLong_AsSsize_t(value.get());
+        if (bounds[k] == -1 && PyErr_Occurred()) {
+            PyErr_Clear();
+            return take_from_huge_range(elements, source, arg);
+        }
+    }
+    const Py_ssize_t count = PyObject_Size(source);
+    if (count < 0) return nullptr;
+    const auto [start, stop, step] = bounds;
+    const auto length = static_cast<Py_ssize_t>(elements.size());
+    // The first position whose value leaves [0, length) on the way the range
+    // runs. Values are computed modulo 2^64: each is a member of the range, so
+    // the result fits even where a partial product would not.
+    const auto value_at = [&](std::size_t k) {
+        return static_cast<Py_ssize_t>(static_cast<std::size_t>(start) + k * static_cast<std::size_t>(step));
+    };
+    Py_ssize_t bad = 0;
+    if (start >= 0 && start < length) {
+        const auto ahead = static_cast<std::size_t>(step > 0 ? length - start - 1 : start);
+        const std::size_t stride = step > 0 ? static_cast<std::size_t>(step) : 0 - static_cast<std::size_t>(step);
+        bad = static_cast<Py_ssize_t>(ahead / stride + 1);
+    }
+    if (bad < count) {
+        const Py_ssize_t value = value_at(static_cast<std::size_t>(bad));
+        const std::string text = std::to_string(value);
+        const auto position = static_cast<std::size_t>(bad);
+        return value < 0 ? err::negative_index(text.c_str(), position)
+                         : err::index_out_of_range(text.c_str(), position, elements.size());
+    }
+    const auto n = static_cast<std::size_t>(count);
+    if (step == 1) {
+        Elements out;
+        if (!copy_elements(elements.data() + (n ? start : 0), n, out)) return nullptr;
+        return new_vec_list(std::move(out));
+    }
+    core::Buffer<std::uint64_t> positions;
+    if (!positions.allocate(n)) return err::no_memory();
+    for (std::size_t k = 0; k < n; ++k) positions[k] = static_cast<std::uint64_t>(value_at(k));
+    return gather_positions(elements, positions);
+}
+
+PyObject* vec_list_take(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    const Signature& sig = surface::vec_list_take;
+    return vec_list_read_with(self, sig, args, nargs, kwnames,
+                              [&](const Elements& elements, PyObject* const* a) -> PyObject* {
+                                  if (PyObject_CheckBuffer(a[0])) return take_from_buffer(elements, a[0], sig.name(0));
+                                  if (const auto result = take_from_range(elements, a[0], sig.name(0))) return *result;
+                                  return take_from_sequence(elements, a[0], sig.name(0));
+                              });
+}
+
+// Copies: one pooled copy of the elements (pickling would copy them twice).
+PyObject* vec_list_copy(PyObject* self, PyObject*) noexcept {
+    return vec_list_read(self, [](const Elements& elements) -> PyObject* {
+        Elements out;
+        return copy_elements(elements.data(), elements.size(), out) ? new_vec_list(std::move(out)) : nullptr;
+    });
+}
+
+// The elements are values, so a deep copy is the same copy; `memo` is
+// copy.deepcopy's dictionary, which has nothing to record for them.
+PyObject* vec_list_deepcopy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    const Signature& sig = surface::vec_list_deepcopy;
+    return call_with(sig, args, nargs, kwnames, [&](PyObject* const* a) -> PyObject* {
+        if (!PyDict_Check(a[0])) return err::type_mismatch(a[0], "dict", sig.name(0));
+        return vec_list_copy(self, nullptr);
+    });
 }
 
 // Pickling. The state is the elements' memory: little-endian doubles, three
@@ -679,6 +949,18 @@ PyMethodDef vec_list_methods[] = {
     {"rotate", method_cast<vec_list_rotate>(), kArgs, surface::vec_list_rotate_doc},
     {"to_array", vec_list_to_array, METH_NOARGS, surface::vec_list_to_array_doc},
     {"from_array", method_cast<vec_list_from_array>(), kArgs | METH_STATIC, surface::vec_list_from_array_doc},
+    {"take", method_cast<vec_list_take>(), kArgs, surface::vec_list_take_doc},
+    {"add_each", method_cast<vec_list_add_each>(), kArgs, surface::vec_list_add_each_doc},
+    {"sub_each", method_cast<vec_list_sub_each>(), kArgs, surface::vec_list_sub_each_doc},
+    {"cross_each", method_cast<vec_list_cross_each>(), kArgs, surface::vec_list_cross_each_doc},
+    {"dot_each", method_cast<vec_list_dot_each>(), kArgs, surface::vec_list_dot_each_doc},
+    {"magnitude_array", vec_list_magnitude_array, METH_NOARGS, surface::vec_list_magnitude_array_doc},
+    {"dot_array", method_cast<vec_list_dot_array>(), kArgs, surface::vec_list_dot_array_doc},
+    {"distance_to_array", method_cast<vec_list_distance_to_array>(), kArgs, surface::vec_list_distance_to_array_doc},
+    {"distance_squared_array", method_cast<vec_list_distance_squared_array>(), kArgs,
+     surface::vec_list_distance_squared_array_doc},
+    {"__copy__", vec_list_copy, METH_NOARGS, surface::vec_list_copy_doc},
+    {"__deepcopy__", method_cast<vec_list_deepcopy>(), kArgs, surface::vec_list_deepcopy_doc},
     {"__reduce__", vec_list_reduce, METH_NOARGS, surface::vec_list_reduce_doc},
     {"__reduce_ex__", method_cast<vec_list_reduce_ex>(), kArgs, surface::vec_list_reduce_ex_doc},
     {nullptr, nullptr, 0, nullptr},

@@ -60,11 +60,13 @@ class Inputs:
     def vec(self):
         return self.o.Vec3d(self.double(), self.double(), self.double())
 
-    def vec_list(self):
-        n = self.rng.choice([0, 1, 2, 5, 17, 64, 1000])
+    def vec_list(self, n=None):
+        if n is None:
+            n = self.rng.choice([0, 1, 2, 5, 17, 64, 1000])
         return self.o.VecList([self.vec() for _ in range(n)])
 
-    def value(self, ann):
+    def value(self, ann, receiver=None):
+        """`receiver`: a VecList argument of a VecList member gets its length."""
         o, r = self.o, self.rng
         if ann == surface.FLOAT:
             return self.double()
@@ -85,12 +87,16 @@ class Inputs:
                 return rows
             flat = array.array("d", [c for row in rows for c in row])  # a (n, 3) buffer of doubles
             return memoryview(flat).cast("B").cast("d", [len(rows), 3])
+        if ann == surface.INDICES:  # take: negatives and positions beyond short lists too
+            return [r.randint(-1, 20) for _ in range(r.choice([0, 1, 3, 20]))]
+        if ann == surface.MEMO:
+            return {}
         kind, name = ann
         assert kind == "cls", ann
         if name == "Vec3d":
             return self.vec()
         if name == "VecList":
-            return self.vec_list()
+            return self.vec_list(len(receiver) if type(receiver).__name__ == "VecList" else None)
         if name == "Quat":
             return o.Quat(self.double(), self.double(), self.double(), self.double())
         if name in ("AngleRadians", "AngleDegrees"):
@@ -106,7 +112,7 @@ def enc(x):
     """Exact text of a result: floats by their bits (any NaN alike), objects by their values."""
     if isinstance(x, float):
         return "nan" if math.isnan(x) else x.hex()
-    if isinstance(x, (bool, int, str)) or x is None:
+    if isinstance(x, (bool, int, str, dict)) or x is None:
         return repr(x)
     if isinstance(x, (bytes, bytearray, memoryview, pickle.PickleBuffer)):
         # Every byte string here is a state block of little-endian doubles:
@@ -179,7 +185,7 @@ def run(out):
                     line = call(getattr(cls, m["name"]), args)
                 else:
                     receiver = gen.value(("cls", cls_name))
-                    args = [] if kind == "property" else [gen.value(a) for _, a in m["params"]]
+                    args = [] if kind == "property" else [gen.value(a, receiver) for _, a in m["params"]]
                     inputs = short(enc([receiver, *args]))  # before a mutating member runs
                     if kind == "property":
                         line = call(lambda r=receiver, n=m["name"]: getattr(r, n), [])

@@ -117,7 +117,7 @@ def keyword_named_parameters(records):
 # Dunder names that are ordinary methods of the method tables (parsed like
 # every member, by position or keyword), not slot wrappers; `__new__` parses
 # its own arguments too.
-PLAIN_METHOD_DUNDERS = {"__new__", "__reduce__", "__reduce_ex__"}
+PLAIN_METHOD_DUNDERS = {"__new__", "__reduce__", "__reduce_ex__", "__deepcopy__"}
 
 
 @correction

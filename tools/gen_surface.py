@@ -62,6 +62,9 @@ def expression(ann, class_ids):
     if tag == "tuple":
         return {"type": "subscript", "value": dotted("builtins.tuple"),
                 "slice": {"type": "tuple", "elts": [expression(a, class_ids) for a in ann[1:]]}}
+    if tag == "dict":
+        return {"type": "subscript", "value": dotted("builtins.dict"),
+                "slice": {"type": "tuple", "elts": [expression(a, class_ids) for a in ann[1:]]}}
     if tag == "or_none":
         return {"type": "binop", "left": expression(ann[1], class_ids), "op": "bitor",
                 "right": expression(None, class_ids)}

@@ -715,6 +715,90 @@ REFERENCE = {
         Vec3d(0.5, -0, 100000000000000000000)]
         """),
 
+    # Whole-array work.
+    "VecList.take": ref("""
+        A new VecList of the elements at the positions in `indices`, in that order, repeats allowed: any
+        sequence of integers (a `range` within the list is one contiguous copy), or any 1-D buffer of integers
+        of any width, signedness, byte order and stride, such as a numpy index array, read where it lies. The
+        gather runs on the worker pool.
+
+        Every index is checked before anything is allocated, and the lowest bad position is reported:
+        IndexError("index 7 at position 3 is out of range for a VecList of length 5"), or OverflowError for a
+        negative index, which is never counted from the end (as `vl[-1]`). TypeError naming `indices` for
+        anything else (an item `__index__` refuses, a float array); ValueError for a buffer of more than one
+        dimension. The items of a sequence are taken into a tuple before any converts, so an `__index__` that
+        changes the sequence does not change what is read; one that changes the list itself is refused (the
+        list is borrowed for the call).
+        """, """
+        >>> vl = VecList([Vec3d(0, 0, 0), Vec3d(1, 0, 0), Vec3d(2, 0, 0)])
+        >>> vl.take([2, 0, 2]).to_array()
+        [[2.0, 0.0, 0.0], [0.0, 0.0, 0.0], [2.0, 0.0, 0.0]]
+        >>> import numpy as np
+        >>> len(vl.take(np.array([[0, 1], [1, 2]])[:, 1]))
+        2
+        >>> vl.take([0, 1, 5])
+        Traceback (most recent call last):
+        IndexError: index 5 at position 2 is out of range for a VecList of length 3
+        """),
+    **{f"VecList.{name}": ref(f"""
+        A new VecList whose element i is `a {symbol} b` for element i of this list and of `other`, bit for
+        bit as the Vec3d {what}. `other` may be the list itself. Raises TypeError naming `other` if it is
+        not a VecList, ValueError("expected a VecList of length 5, got 4") if its length differs.
+        """, f"""
+        >>> a = VecList([Vec3d(1, 2, 3), Vec3d(0, 1, 0)])
+        >>> a.{name}(VecList([Vec3d(0, 0, 1), Vec3d(1, 0, 0)])).to_array()
+        {result}
+        """) for name, symbol, what, result in [
+            ("add_each", "+", "operator", "[[1.0, 2.0, 4.0], [1.0, 1.0, 0.0]]"),
+            ("sub_each", "-", "operator", "[[1.0, 2.0, 2.0], [-1.0, 1.0, 0.0]]"),
+            ("cross_each", "x", "method `cross`", "[[2.0, -1.0, 0.0], [0.0, 0.0, -1.0]]")]},
+    "VecList.dot_each": ref(f"""
+        The dot products of element i of this list and of `other`, bit for bit as `Vec3d.dot`, as a float
+        array like `magnitude_array`'s. `other` as for `add_each`.
+        """, """
+        >>> VecList([Vec3d(1, 2, 3), Vec3d(0, 1, 0)]).dot_each(VecList([Vec3d(1, 1, 1), Vec3d(2, 2, 2)])).tolist()
+        [6.0, 2.0]
+        """),
+    "VecList.magnitude_array": ref("""
+        The values of `magnitude()`, bit for bit, as a float array instead of a list: a read-only memoryview
+        of format "d" and shape (len,), C-contiguous, over a block of doubles the module owns, written by the
+        worker pool and never changed afterwards. No float object is made per element: it indexes to floats,
+        `tolist()` gives the list, and `np.asarray` views it without a copy. A memoryview is a standard type
+        that every buffer consumer takes, so nothing new is needed to read it; it keeps its block alive.
+        """, """
+        >>> m = VecList([Vec3d(3, 4, 0), Vec3d(0, 0, -2)]).magnitude_array()
+        >>> m[0], m.tolist(), m.shape, m.readonly
+        (5.0, [5.0, 2.0], (2,), True)
+        >>> import numpy as np
+        >>> np.asarray(m).flags.owndata
+        False
+        """),
+    **{f"VecList.{name}_array": ref(f"""
+        The values of `{name}(other)`, bit for bit, as a float array like `magnitude_array`'s.
+        {vec3d_argument("other")}
+        """, f"""
+        >>> VecList([Vec3d(3, 4, 0), Vec3d(1, 2, 3)]).{name}_array(Vec3d(0, 0, 0)).tolist()
+        {result}
+        """) for name, result in [("dot", "[0.0, 0.0]"), ("distance_to", "[5.0, 3.7416573867739413]"),
+                                  ("distance_squared", "[25.0, 14.0]")]},
+    "VecList.__copy__": ref("""
+        `copy.copy(vl)`: a new, independent list with the same elements, bit for bit, copied once on the
+        worker pool.
+        """, """
+        >>> import copy
+        >>> copy.copy(VecList([Vec3d(-0.0, float("inf"), 1e-310)])).to_array()
+        [[-0.0, inf, 1e-310]]
+        """),
+    "VecList.__deepcopy__": ref("""
+        `copy.deepcopy(vl)`: the same copy as `__copy__`, since the elements are values; `memo` is the
+        dictionary of `copy.deepcopy` (TypeError naming `memo` for anything else).
+        """, """
+        >>> import copy
+        >>> vl = VecList([Vec3d(1, 2, 3)])
+        >>> copy.deepcopy([vl, vl])[1].to_array()
+        [[1.0, 2.0, 3.0]]
+        """),
+
     # -------------------------------------------------------------------------
     "VecListIterator": ref("""
         The iterator of a VecList: it hands out new Vec3d copies of the snapshot that `iter(vl)` took. The

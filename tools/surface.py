@@ -12,6 +12,7 @@ Annotations are small expression tuples:
     ("tuple", X, Y, ...)      builtins.tuple[X, Y, ...]
     ("seq", X)                collections.abc.Sequence[X]
     ("coll", X)               collections.abc.Collection[X]
+    ("dict", K, V)            builtins.dict[K, V]
     ("iter", X)               collections.abc.Iterator[X]
     ("or_none", X)            X | None
     ("or", X, Y)              X | Y
@@ -72,6 +73,12 @@ BUFFER = ("attr", "collections.abc.Buffer")
 # name and the state block.
 REDUCED = ("tuple", ("b", "object"), ("tuple", STR, ("b", "bytes")))
 REDUCED_LIST = ("tuple", ("b", "object"), ("tuple", STR, BUFFER))
+# take's indices: a buffer of integers or a sequence of them; the float
+# results of the *_array members: a read-only memoryview of doubles.
+INDICES = ("or", BUFFER, ("seq", INT))
+FLOAT_ARRAY = ("b", "memoryview")
+# copy.deepcopy's dictionary of the objects already copied.
+MEMO = ("dict", INT, ("attr", "typing.Any"))
 
 
 def reduce_method():
@@ -144,6 +151,18 @@ CLASSES = {
         method("__reduce_ex__", [("protocol", ("attr", "typing.SupportsIndex"))], REDUCED_LIST),
         slot("__buffer__", [("flags", INT)], ("b", "memoryview")),
         slot("__release_buffer__", [("buffer", ("b", "memoryview"))], None),
+        # Whole-array work: gathering, pairs of lists, float results as arrays, copies.
+        method("take", [("indices", INDICES)], cls("VecList")),
+        method("add_each", [("other", cls("VecList"))], cls("VecList")),
+        method("sub_each", [("other", cls("VecList"))], cls("VecList")),
+        method("cross_each", [("other", cls("VecList"))], cls("VecList")),
+        method("dot_each", [("other", cls("VecList"))], FLOAT_ARRAY),
+        method("magnitude_array", [], FLOAT_ARRAY),
+        method("dot_array", [("other", V)], FLOAT_ARRAY),
+        method("distance_to_array", [("other", V)], FLOAT_ARRAY),
+        method("distance_squared_array", [("other", V)], FLOAT_ARRAY),
+        method("__copy__", [], cls("VecList")),
+        method("__deepcopy__", [("memo", MEMO)], cls("VecList")),
     ],
     "VecListIterator": [
         op("__iter__", [], cls("VecListIterator")),

@@ -500,6 +500,33 @@ SPECIAL_CASES += [
     Case("_restore extra argument", lambda watch: orvath._restore("Vec3d", _STATE, 1), TypeError),
 ]
 
+
+# Whole-array members: take's index forms and refusals, pairs of lists.
+def _take_clearing_its_indices(watch):
+    indices = [1, 0, 1]
+    indices[1] = Reenter(indices.clear, 0)
+    return watch(vl2()).take(indices)
+
+
+SPECIAL_CASES += [
+    Case("take(__index__ appends)", _reenter_on_list(lambda vl, r: vl.take([0, r])), RuntimeError),
+    Case("take(__index__ clears the indices)", _take_clearing_its_indices, None),
+    Case("take(range)", lambda watch: watch(vl2()).take(range(1, 2)), None),
+    Case("take(range with a step)", lambda watch: watch(vl2()).take(range(1, -1, -1)), None),
+    Case("take(range beyond)", lambda watch: watch(vl2()).take(range(3)), IndexError),
+    Case("take(range beyond any index)", lambda watch: watch(vl2()).take(range(2**70)), IndexError),
+    Case("take(index beyond)", lambda watch: watch(vl2()).take([0, 2]), IndexError),
+    Case("take(index 2**64)", lambda watch: watch(vl2()).take([2**64]), IndexError),
+    Case("take(negative index)", lambda watch: watch(vl2()).take((0, -1)), OverflowError),
+    Case("take(int16 memoryview)", lambda watch: watch(vl2()).take(memoryview(bytes(8)).cast("h")), None),
+    Case("take(negative in a buffer)", lambda watch: watch(vl2()).take(memoryview(b"\xff").cast("b")), OverflowError),
+    Case("take(float buffer)", lambda watch: watch(vl2()).take(memoryview(bytes(8)).cast("d")), TypeError),
+    Case("take(2-D buffer)", lambda watch: watch(vl2()).take(_zero_rows("q")), ValueError),
+    Case("take(items not integers)", lambda watch: watch(vl2()).take([0, 1.0]), TypeError),
+    Case("add_each(shorter)", lambda watch: watch(vl2()).add_each(watch(VecList([o]))), ValueError),
+    Case("cross_each(itself)", lambda watch: (lambda vl: vl.cross_each(vl))(watch(vl2())), None),
+]
+
 if numpy is not None:
     # Made once: building an array from lists grows the debug interpreter's
     # reference total by itself.
@@ -559,6 +586,11 @@ POOLED_CASES = [Case(f"pooled {name}", call, None, 50) for name, call in [
     ("from_array strided", lambda watch: VecList.from_array(memoryview(watch(big()))[::2])),
     ("pickle", lambda watch: pickle.loads(pickle.dumps(watch(big()), 4))),
     ("rotate with a view", lambda watch: _rotate_through_a_view(watch(big()))),
+    ("take", lambda watch: watch(big()).take(range(len(big()) - 1, -1, -2))),
+    ("sub_each", lambda watch: watch(big()).sub_each(watch(big()))),
+    ("dot_each", lambda watch: watch(big()).dot_each(watch(big()))),
+    ("magnitude_array", lambda watch: watch(big()).magnitude_array()),
+    ("copy", lambda watch: copy.copy(watch(big()))),
 ]] + [Case("pooled rotate of a growing list", _grow_and_rotate, None, 50)]
 
 CASES = generic_cases() + SPECIAL_CASES + POOLED_CASES

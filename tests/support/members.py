@@ -174,6 +174,10 @@ def annotation_key(annotation):
         return "seq"
     if annotation == ("attr", "typing.SupportsIndex"):
         return "int"
+    if annotation == surface.INDICES:
+        return "indices"
+    if annotation == surface.MEMO:
+        return "memo"
     if tag == "or":
         return "array"  # a buffer or a sequence of rows: VecList.from_array
     raise AssertionError(annotation)
@@ -186,6 +190,8 @@ VALID = {
     "seq": lambda: [Vec3d(1.0, 2.0, 3.0), Vec3d(0.0, -1.0, 2.0)],
     "matrix": lambda: Quat(0.5, 0.5, -0.5, 0.5).to_rotation_matrix(),
     "array": lambda: [[1.0, 2.0, 3.0], [0.0, -1.0, 2.0]],
+    "indices": lambda: [1, 0, 1],
+    "memo": dict,
     "Vec3d": lambda: Vec3d(0.5, -1.0, 2.0),
     "VecList": lambda: VecList([Vec3d(7.0, 8.0, 9.0)]),
     "Quat": lambda: Quat(0.5, 0.5, 0.5, 0.5),
@@ -200,6 +206,9 @@ VALID = {
 # that do cross, and so on.
 OVERRIDES = {
     ("geometry", "circle_circle", "circle2"): lambda: Circle(Vec3d(6.0, 0.0, 0.0), 5.0, Vec3d(0.0, 0.0, 1.0)),
+    # The pair members need a list of the receiver's length.
+    **{("VecList", m, "other"): lambda: VecList([Vec3d(7.0, 8.0, 9.0), Vec3d(-1.0, 0.5, 2.0)])
+       for m in ("add_each", "sub_each", "cross_each", "dot_each")},
 }
 
 

@@ -1,0 +1,25 @@
+// How the bulk kernels are compiled: cloned for AVX-512, AVX2 and baseline
+// x86-64, the clone picked when the library loads.
+//
+// Vectorising keeps every IEEE operation and its grouping (the build forbids
+// contraction into fused multiply-adds), so every clone gives the bits of the
+// scalar code.
+//
+// The clone is picked through an ifunc, which needs ELF and a C library that
+// resolves it (glibc; musl does not). Elsewhere (macOS, Windows, musl, other
+// architectures) the kernels are built once, for the baseline.
+// Clang multiversions plain functions but not function templates (it fails
+// on a template with target_clones), so with clang the template kernels are
+// baseline code and only plain functions are cloned.
+#pragma once
+
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__ELF__) && defined(__GLIBC__)
+#define ORVATH_KERNEL __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#else
+#define ORVATH_KERNEL
+#endif
+#if defined(__clang__)
+#define ORVATH_TEMPLATE_KERNEL
+#else
+#define ORVATH_TEMPLATE_KERNEL ORVATH_KERNEL
+#endif
