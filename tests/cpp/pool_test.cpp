@@ -256,6 +256,39 @@ TEST(PoolTest, ProcessPoolLeavesACoreForTheCaller) {
     EXPECT_TRUE(pool->measured());
 }
 
+TEST(PoolTest, MeasuredPlansTakeTheFasterWayAndRetryTheOther) {
+    using orvath::core::Tuning;
+    Pool& pool = global_pool();
+    if (pool.helpers_per_op() == 0) GTEST_SKIP() << "one processor: operations always run on the caller";
+    const std::size_t n = std::size_t{1} << 16;
+    auto splits = [&](Tuning& t, std::uint32_t calls) {
+        std::uint32_t split = 0;
+        for (std::uint32_t i = 0; i < calls; ++i) split += pool.plan(n, t).depth > 0;
+        return split;
+    };
+    Tuning t{1};  // a prior of 0.1 ns per element: 6.5 us, enough to be worth timing
+    Pool::Plan first = pool.plan(n, t);
+    EXPECT_EQ(first.depth, 0u);  // the class's serial time comes first
+    EXPECT_TRUE(first.timed);
+    t.record(n, false, 10.0 * n);
+    EXPECT_GT(pool.plan(n, t).depth, 0u);  // then the split way
+    t.record(n, true, 4.0 * n);
+    EXPECT_EQ(t.serial_ns(16), 10.0f);
+    EXPECT_EQ(t.split_ns(16), 4.0f);
+    // Split wins; one call in kFirstRetry tries the caller alone again.
+    EXPECT_EQ(splits(t, 4 * Tuning::kFirstRetry), 4 * Tuning::kFirstRetry - 4);
+    t.record(n, false, 12.0 * n);  // tried and lost again: retried half as often
+    EXPECT_EQ(t.serial_ns(16), 10.5f);
+    EXPECT_EQ(splits(t, 4 * Tuning::kFirstRetry), 4 * Tuning::kFirstRetry - 2);
+    t.record(n, true, 40.0 * n);  // a slow split run counts a quarter: 13 ns, now the slower way
+    EXPECT_EQ(t.split_ns(16), 13.0f);
+    EXPECT_EQ(splits(t, 4 * Tuning::kFirstRetry), 4u);
+    // Work that cannot repay a hand-off runs on the caller whatever was measured.
+    t.record(64, false, 64 * 10.0);
+    t.record(64, true, 64 * 1.0);
+    EXPECT_EQ(pool.plan(64, t).depth, 0u);
+}
+
 TEST(PoolTest, BlocksUntilEveryChunkIsDone) {
     Pool& pool = global_pool();
     std::atomic<int> finished{0};
