@@ -61,7 +61,7 @@ public:
 
     static constexpr unsigned kClasses = 64;
     // The first and the longest interval between two tries of the slower way.
-    static constexpr std::uint32_t kFirstRetry = 16, kLastRetry = 1024;
+    static constexpr std::uint32_t kFirstRetry = 32, kLastRetry = 1024;
 
 private:
     friend class Pool;
