@@ -234,8 +234,18 @@ Pool::Plan Pool::plan(std::size_t n, Tuning& tuning) const noexcept {
     plan.timed = true;
     if (serial == 0.0f) return plan;  // the class's first time on the caller
     const float split = k.split.load(std::memory_order_relaxed);
-    bool use_split = split == 0.0f || split < serial;
-    if (split != 0.0f && call % k.retry.load(std::memory_order_relaxed) == 0) use_split = !use_split;
+    bool use_split = true;
+    if (!k.second_try.exchange(false, std::memory_order_relaxed)) {
+        const bool retry = split != 0.0f && call % k.retry.load(std::memory_order_relaxed) == 0;
+        use_split = (split == 0.0f || split < serial) != retry;
+        // A split try after serial runs finds the workers asleep and pays
+        // for waking them, which a run of split operations does not: it is
+        // not timed, and the operation after it is split and timed instead.
+        if (use_split && (split == 0.0f || retry)) {
+            k.second_try.store(true, std::memory_order_relaxed);
+            plan.timed = false;
+        }
+    }
     if (use_split) plan.depth = split_depth(n, floor_log2(static_cast<std::size_t>(work / kMinChunkNs)));
     return plan;
 }

@@ -42,7 +42,8 @@ class Pool;
 // follows the machine it runs on, and the load on it, rather than constants.
 // An operation whose serial time is too short to repay any hand-off is never
 // split. Until a class has been timed, the nearest timed class (or the prior
-// cost, in the pool's units) stands in for it.
+// cost, in the pool's units) stands in for it. A split try is two operations
+// in a row, of which the second is timed (the first wakes the workers).
 class Tuning {
 public:
     explicit constexpr Tuning(std::size_t prior_cost) noexcept : prior_cost_(prior_cost) {}
@@ -70,6 +71,7 @@ private:
         std::atomic<float> split{0.0f};
         std::atomic<std::uint32_t> calls{0};
         std::atomic<std::uint32_t> retry{kFirstRetry};
+        std::atomic<bool> second_try{false};  // the next operation is a split try's timed second
     };
     // Per-element nanoseconds on the caller alone for class c, measured there
     // or in the nearest measured class, else from the prior cost.

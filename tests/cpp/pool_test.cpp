@@ -271,7 +271,11 @@ TEST(PoolTest, MeasuredPlansTakeTheFasterWayAndRetryTheOther) {
     EXPECT_EQ(first.depth, 0u);  // the class's serial time comes first
     EXPECT_TRUE(first.timed);
     t.record(n, false, 10.0 * n);
-    EXPECT_GT(pool.plan(n, t).depth, 0u);  // then the split way
+    for (bool timed : {false, true}) {  // then the split way, twice: the first wakes the workers
+        const Pool::Plan p = pool.plan(n, t);
+        EXPECT_GT(p.depth, 0u);
+        EXPECT_EQ(p.timed, timed);
+    }
     t.record(n, true, 4.0 * n);
     EXPECT_EQ(t.serial_ns(16), 10.0f);
     EXPECT_EQ(t.split_ns(16), 4.0f);
@@ -282,7 +286,7 @@ TEST(PoolTest, MeasuredPlansTakeTheFasterWayAndRetryTheOther) {
     EXPECT_EQ(splits(t, 4 * Tuning::kFirstRetry), 4 * Tuning::kFirstRetry - 2);
     t.record(n, true, 40.0 * n);  // a slow split run counts a quarter: 13 ns, now the slower way
     EXPECT_EQ(t.split_ns(16), 13.0f);
-    EXPECT_EQ(splits(t, 4 * Tuning::kFirstRetry), 4u);
+    EXPECT_EQ(splits(t, 4 * Tuning::kFirstRetry), 8u);  // tried in pairs
     // Work that cannot repay a hand-off runs on the caller whatever was measured.
     t.record(64, false, 64 * 10.0);
     t.record(64, true, 64 * 1.0);
