@@ -500,63 +500,71 @@ def profile_sizes():
 
 
 def profile_run():
-    """One process, one thread setting: JSON of ns per element on stdout.
-    Members are interleaved batch by batch (best of seven batches of about
-    5 ms each), so that a burst of load elsewhere hits them all alike."""
+    """One process, one thread setting, serving the parent: for each line "n"
+    on stdin, one round (a batch of about 5 ms per member, members in turn) at
+    n elements, answered with one line of JSON, ns per element by member."""
     import json
     gc.disable()
-    result = {"copy": {}, "members": {}}
-    for n in profile_sizes():
-        a, vl = make_data(n)
-        o = Vec3d(*O)
-        dst = np.empty_like(a)
-        calls = [("copy", lambda: np.copyto(dst, a))] + profile_cases(a, vl, o)
-        numbers = []
-        for _, fn in calls:
-            fn()
-            numbers.append(max(1, int(0.005 / max(once(fn), 1e-9))))
-        best = [math.inf] * len(calls)
-        for _ in range(3 if n >= 10**7 else 7):
-            for k, (_, fn) in enumerate(calls):
-                best[k] = min(best[k], timed(fn, numbers[k]))
-        for (name, _), t in zip(calls, best):
-            ns = t / n * 1e9
-            if name == "copy":
-                result["copy"][str(n)] = ns
-            else:
-                result["members"].setdefault(name, {})[str(n)] = ns
-        del a, vl, dst, calls
-        gc.collect()
-    json.dump(result, sys.stdout)
+    data = None
+    for line in sys.stdin:
+        n = int(line)
+        if data is None or data[0] != n:
+            data = None
+            gc.collect()
+            a, vl = make_data(n)
+            dst = np.empty_like(a)
+            calls = [("copy", lambda: np.copyto(dst, a))] + profile_cases(a, vl, Vec3d(*O))
+            numbers = []
+            for _, fn in calls:
+                fn()
+                numbers.append(max(1, int(0.005 / max(once(fn), 1e-9))))
+            data = (n, calls, numbers)
+        _, calls, numbers = data
+        print(json.dumps({name: timed(fn, k) / n * 1e9 for (name, fn), k in zip(calls, numbers)}), flush=True)
 
 
 def profile():
-    """Runs profile_run with ORVATH_NUM_THREADS=1 and with the default pool
-    (each in its own process: the pool reads the variable once), prints both
-    next to the copy floor, saves the numbers as JSON and draws the chart."""
+    """Keeps one process with ORVATH_NUM_THREADS=1 and one with the default
+    pool (the pool reads the variable once) and asks them for rounds in turn,
+    so that both settings see the same load; best of seven rounds per size
+    (three at 1e7). Prints both next to the copy floor, saves the numbers as
+    JSON and draws the chart."""
     import json
     import platform
     import subprocess
     args = sys.argv[2:]
     out_png = args[0] if args else os.path.join(os.path.dirname(__file__), "..", "docs", "bulk-profile.png")
-    runs = {}
-    for label, threads in (("one thread", "1"), ("default pool", None)):
+    labels = ("one thread", "default pool")
+    procs = {}
+    for label, threads in zip(labels, ("1", None)):
         env = dict(os.environ)
         env.pop("ORVATH_NUM_THREADS", None)
         if threads:
             env["ORVATH_NUM_THREADS"] = threads
-        out = subprocess.run([sys.executable, __file__, "profile-run"], env=env, check=True,
-                             capture_output=True, text=True).stdout
-        runs[label] = json.loads(out)
-    cpu = processor_name()
+        procs[label] = subprocess.Popen([sys.executable, __file__, "profile-run"], env=env, text=True,
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     sizes = profile_sizes()
-    print(f"ns per element, best of 7 batches; {cpu}, {os.cpu_count()} logical CPUs, "
+    runs = {label: {"copy": {}, "members": {}} for label in labels}
+    for n in sizes:
+        for _ in range(3 if n >= 10**7 else 7):
+            for label in labels:
+                procs[label].stdin.write(f"{n}\n")
+                procs[label].stdin.flush()
+                for name, ns in json.loads(procs[label].stdout.readline()).items():
+                    row = runs[label]["copy"] if name == "copy" else runs[label]["members"].setdefault(name, {})
+                    row[str(n)] = min(ns, row.get(str(n), math.inf))
+        print(f"  done n={n:.0e}", file=sys.stderr)
+    for proc in procs.values():
+        proc.stdin.close()
+        proc.wait()
+    cpu = processor_name()
+    print(f"ns per element, best of 7 rounds; {cpu}, {os.cpu_count()} logical CPUs, "
           f"Python {platform.python_version()}")
     print(f"{'member':<20}{'':<7}" + "".join(f"{n:>8.0e}" for n in sizes))
     floor = runs["one thread"]["copy"]
     print(f"{'copy (floor)':<27}" + "".join(f"{floor[str(n)]:8.2f}" for n in sizes))
     for name in runs["one thread"]["members"]:
-        for label, tag in (("one thread", "1 thr"), ("default pool", "pool")):
+        for label, tag in zip(labels, ("1 thr", "pool")):
             row = runs[label]["members"][name]
             print(f"{name if tag == '1 thr' else '':<20}{tag:<7}" + "".join(f"{row[str(n)]:8.2f}" for n in sizes))
     path = os.environ.get("ORVATH_BENCH_JSON")

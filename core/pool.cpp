@@ -226,7 +226,7 @@ Pool::Plan Pool::plan(std::size_t n, Tuning& tuning) const noexcept {
     Tuning::Class& k = tuning.classes_[c];
     const std::uint32_t call = k.calls.fetch_add(1, std::memory_order_relaxed);
     const float serial = k.serial.load(std::memory_order_relaxed);
-    const double work = (serial > 0.0f ? serial : tuning.serial_estimate(c)) * static_cast<double>(n);
+    const double work = (serial > 0.0f ? serial : tuning.serial_estimate()) * static_cast<double>(n);
     if (work < kMinSplitNs) {
         plan.timed = work >= kMinTimedNs && call % kTimedEvery == 0;
         return plan;
@@ -260,6 +260,7 @@ void Tuning::record(std::size_t n, bool split, double ns) noexcept {
     const float old = slot.load(std::memory_order_relaxed);
     const float now = old == 0.0f || per < old ? per : old + (per - old) / 4;
     slot.store(now, std::memory_order_relaxed);
+    if (!split) last_serial_.store(per, std::memory_order_relaxed);
     const float other = (split ? k.serial : k.split).load(std::memory_order_relaxed);
     if (old == 0.0f || other == 0.0f) return;
     if ((old < other) != (now < other)) {
@@ -271,16 +272,9 @@ void Tuning::record(std::size_t n, bool split, double ns) noexcept {
     }
 }
 
-double Tuning::serial_estimate(unsigned c) const noexcept {
-    for (unsigned d = 1; d < kClasses; ++d) {
-        if (c >= d) {
-            if (const float v = serial_ns(c - d); v > 0.0f) return v;
-        }
-        if (c + d < kClasses) {
-            if (const float v = serial_ns(c + d); v > 0.0f) return v;
-        }
-    }
-    return 0.1 * static_cast<double>(prior_cost_);  // the units are tenths of a nanosecond
+double Tuning::serial_estimate() const noexcept {
+    const float last = last_serial_.load(std::memory_order_relaxed);
+    return last > 0.0f ? last : 0.1 * static_cast<double>(prior_cost_);  // the units are tenths of a nanosecond
 }
 
 bool Pool::workers_ready() const noexcept {

@@ -41,8 +41,8 @@ class Pool;
 // again (at widening intervals while it keeps losing), so that the choice
 // follows the machine it runs on, and the load on it, rather than constants.
 // An operation whose serial time is too short to repay any hand-off is never
-// split. Until a class has been timed, the nearest timed class (or the prior
-// cost, in the pool's units) stands in for it. A split try is two operations
+// split. Until a class has been timed, the latest timing of another (or the
+// prior cost, in the pool's units) stands in for it. A split try is two operations
 // in a row, of which the second is timed (the first wakes the workers).
 class Tuning {
 public:
@@ -73,11 +73,12 @@ private:
         std::atomic<std::uint32_t> retry{kFirstRetry};
         std::atomic<bool> second_try{false};  // the next operation is a split try's timed second
     };
-    // Per-element nanoseconds on the caller alone for class c, measured there
-    // or in the nearest measured class, else from the prior cost.
-    double serial_estimate(unsigned c) const noexcept;
+    // Per-element nanoseconds on the caller alone for a class not timed yet:
+    // the latest serial timing of any class, else the prior cost.
+    double serial_estimate() const noexcept;
 
     std::size_t prior_cost_;
+    std::atomic<float> last_serial_{0.0f};
     Class classes_[kClasses];
 };
 
