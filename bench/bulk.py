@@ -22,7 +22,8 @@ orvath time).
 `python3 bench/bulk.py profile [CHART_PNG]` prints instead nanoseconds per
 element of every bulk member from 1e3 to 1e7 elements, with one thread and with
 the default pool, next to a copy of the same bytes, and draws them
-(docs/bulk-profile.png by default).
+(docs/bulk-profile.png by default). ORVATH_PROFILE_SIZES (comma-separated) and
+ORVATH_PROFILE_ROUNDS change the sizes and the rounds.
 """
 import gc
 import math
@@ -501,7 +502,7 @@ def profile_sizes():
 
 def profile_run():
     """One process, one thread setting, serving the parent: for each line "n"
-    on stdin, one round (a batch of about 5 ms per member, members in turn) at
+    on stdin, one round (a batch of about 2 ms per member, members in turn) at
     n elements, answered with one line of JSON, ns per element by member."""
     import json
     gc.disable()
@@ -517,7 +518,7 @@ def profile_run():
             numbers = []
             for _, fn in calls:
                 fn()
-                numbers.append(max(1, int(0.005 / max(once(fn), 1e-9))))
+                numbers.append(max(1, int(0.002 / max(once(fn), 1e-9))))
             data = (n, calls, numbers)
         _, calls, numbers = data
         print(json.dumps({name: timed(fn, k) / n * 1e9 for (name, fn), k in zip(calls, numbers)}), flush=True)
@@ -526,9 +527,10 @@ def profile_run():
 def profile():
     """Keeps one process with ORVATH_NUM_THREADS=1 and one with the default
     pool (the pool reads the variable once) and asks them for rounds in turn,
-    so that both settings see the same load; best of seven rounds per size
-    (three at 1e7). Prints both next to the copy floor, saves the numbers as
-    JSON and draws the chart."""
+    so that both settings see the same load; best of ORVATH_PROFILE_ROUNDS
+    rounds per size (default 9, a third of that at 1e7): on a machine shared
+    with other work, more rounds find more of its quiet moments. Prints both
+    next to the copy floor, saves the numbers as JSON and draws the chart."""
     import json
     import platform
     import subprocess
@@ -544,9 +546,10 @@ def profile():
         procs[label] = subprocess.Popen([sys.executable, __file__, "profile-run"], env=env, text=True,
                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     sizes = profile_sizes()
+    rounds = int(os.environ.get("ORVATH_PROFILE_ROUNDS", "9"))
     runs = {label: {"copy": {}, "members": {}} for label in labels}
     for n in sizes:
-        for _ in range(3 if n >= 10**7 else 7):
+        for _ in range(max(3, rounds // 3) if n >= 10**7 else rounds):
             for label in labels:
                 procs[label].stdin.write(f"{n}\n")
                 procs[label].stdin.flush()
@@ -558,9 +561,9 @@ def profile():
         proc.stdin.close()
         proc.wait()
     cpu = processor_name()
-    print(f"ns per element, best of 7 rounds; {cpu}, {os.cpu_count()} logical CPUs, "
+    print(f"ns per element, best of {rounds} rounds; {cpu}, {os.cpu_count()} logical CPUs, "
           f"Python {platform.python_version()}")
-    print(f"{'member':<20}{'':<7}" + "".join(f"{n:>8.0e}" for n in sizes))
+    print(f"{'member':<20}{'':<7}" + "".join(f"{n:>8.2g}" for n in sizes))
     floor = runs["one thread"]["copy"]
     print(f"{'copy (floor)':<27}" + "".join(f"{floor[str(n)]:8.2f}" for n in sizes))
     for name in runs["one thread"]["members"]:

@@ -32,8 +32,6 @@
 
 namespace orvath::core {
 
-class Pool;
-
 // What the process-wide pool has measured of one kind of operation, by size
 // class (floor of log2 of the element count): the best recent time per
 // element run on the caller alone and run split. The plan of an operation of
@@ -42,8 +40,9 @@ class Pool;
 // follows the machine it runs on, and the load on it, rather than constants.
 // An operation whose serial time is too short to repay any hand-off is never
 // split. Until a class has been timed, the latest timing of another (or the
-// prior cost, in the pool's units) stands in for it. A split try is two operations
-// in a row, of which the second is timed (the first wakes the workers).
+// prior cost, in the pool's units) stands in for it. A split try is two
+// operations in a row, of which the second is timed (the first wakes the
+// workers).
 class Tuning {
 public:
     explicit constexpr Tuning(std::size_t prior_cost) noexcept : prior_cost_(prior_cost) {}
@@ -88,7 +87,8 @@ public:
     // nanosecond of work per element (the streaming add of a constant vector
     // takes about 6). The bulk operations' values are in core/bulk.hpp.
     //
-    // Whether an operation of n * cost_per_item units is split depends on what
+    // Whether an operation of n * cost_per_item units is split (in a plan from
+    // fixed costs; a Tuning's plans are in nanoseconds, below) depends on what
     // a hand-off costs, measured on a 2-core virtual machine: a worker that is
     // awake (still spinning after recent work) joins within 2 to 5 us, so an
     // operation pays off from about 8 us of work; a sleeping worker must be
@@ -183,7 +183,9 @@ public:
     std::size_t chunk_count(std::size_t n, std::size_t cost_per_item) const noexcept {
         return plan(n, cost_per_item).chunks();
     }
-    // The plan from what `tuning` has measured (its prior cost on a private pool).
+    // The plan from what `tuning` has measured (its prior cost on a private
+    // pool); counts the call in `tuning`, whose tries of the slower way are
+    // spaced in calls.
     Plan plan(std::size_t n, Tuning& tuning) const noexcept;
 
     // Calls body(begin, end) for disjoint half-open sub-ranges covering [0, n)
