@@ -255,10 +255,12 @@ void Tuning::record(std::size_t n, bool split, double ns) noexcept {
     Class& k = classes_[floor_log2(n)];
     std::atomic<float>& slot = split ? k.split : k.serial;
     const float per = static_cast<float>(ns / static_cast<double>(n));
-    // The best recent time: a faster run counts at once, a slower one (a
-    // preempted or disturbed run, or a machine now busier) a quarter.
+    // The best recent time: a faster run counts at once, a slower one a
+    // quarter and as at most twice the estimate, so that one preempted run
+    // (a stall of a scheduler time slice) cannot flip the choice, while a
+    // machine that stays busier moves it within a few runs.
     const float old = slot.load(std::memory_order_relaxed);
-    const float now = old == 0.0f || per < old ? per : old + (per - old) / 4;
+    const float now = old == 0.0f || per < old ? per : old + (std::min(per, 2 * old) - old) / 4;
     slot.store(now, std::memory_order_relaxed);
     if (!split) last_serial_.store(per, std::memory_order_relaxed);
     const float other = (split ? k.serial : k.split).load(std::memory_order_relaxed);

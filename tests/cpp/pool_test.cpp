@@ -284,8 +284,12 @@ TEST(PoolTest, MeasuredPlansTakeTheFasterWayAndRetryTheOther) {
     t.record(n, false, 12.0 * n);  // tried and lost again: retried half as often
     EXPECT_EQ(t.serial_ns(16), 10.5f);
     EXPECT_EQ(splits(t, 4 * Tuning::kFirstRetry), 4 * Tuning::kFirstRetry - 2);
-    t.record(n, true, 40.0 * n);  // a slow split run counts a quarter: 13 ns, now the slower way
-    EXPECT_EQ(t.split_ns(16), 13.0f);
+    // A slow split run counts a quarter, as at most twice the estimate: one
+    // does not flip the choice, five in a row do (4, 5, 6.25, ... 12.2 ns).
+    t.record(n, true, 40.0 * n);
+    EXPECT_EQ(t.split_ns(16), 5.0f);
+    for (int i = 0; i < 4; ++i) t.record(n, true, 40.0 * n);
+    EXPECT_EQ(t.split_ns(16), 12.20703125f);
     EXPECT_EQ(splits(t, 4 * Tuning::kFirstRetry), 8u);  // tried in pairs
     // Work that cannot repay a hand-off runs on the caller whatever was measured.
     t.record(64, false, 64 * 10.0);
