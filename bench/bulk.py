@@ -18,6 +18,12 @@ performance-minded user would write by hand: numba's @njit(parallel=True,
 fastmath=False) over the (n, 3) array, with the same operation order and a
 fresh output array per call, at 1e3 to 1e7 elements (ratio numba time /
 orvath time).
+
+`python3 bench/bulk.py profile [CHART_PNG]` prints instead nanoseconds per
+element of every bulk member from 1e3 to 1e7 elements, with one thread and with
+the default pool, next to a copy of the same bytes, and draws them
+(docs/bulk-profile.png by default). ORVATH_PROFILE_SIZES (comma-separated) and
+ORVATH_PROFILE_ROUNDS change the sizes and the rounds.
 """
 import gc
 import math
@@ -459,9 +465,168 @@ def numba_table():
     return ratios
 
 
+# ---------------------------------------------------------------------------
+# Profile: nanoseconds per element of every bulk member across list sizes, with
+# one thread and with the default pool, next to a copy of the same bytes.
+
+PROFILE_SIZES = [10**3, 3 * 10**3, 10**4, 2 * 10**4, 3 * 10**4, 6 * 10**4, 10**5, 15 * 10**4, 2 * 10**5,
+                 3 * 10**5, 10**6, 3 * 10**6, 10**7]
+
+
+def profile_cases(a, vl, o):
+    """(member, call) for every bulk member; rotate turns the list in place."""
+    return [
+        ("dot", lambda: vl.dot(o)),
+        ("magnitude", lambda: vl.magnitude()),
+        ("is_unit", lambda: vl.is_unit()),
+        ("distance_to", lambda: vl.distance_to(o)),
+        ("distance_squared", lambda: vl.distance_squared(o)),
+        ("to_array", lambda: vl.to_array()),
+        ("from_array", lambda: VecList.from_array(a)),
+        ("minimum_distance_to", lambda: vl.minimum_distance_to(o, 1)),
+        ("rotate", lambda: vl.rotate(QUAT)),
+        ("cross", lambda: vl.cross(o)),
+        ("normalize", lambda: vl.normalize()),
+        ("collapse", lambda: vl.collapse(1)),
+        ("__add__", lambda: vl + o),
+        ("__sub__", lambda: vl - o),
+        ("__mul__", lambda: vl * 2.0),
+        ("__truediv__", lambda: vl / 3.0),
+    ]
+
+
+def profile_sizes():
+    return [int(float(s)) for s in os.environ["ORVATH_PROFILE_SIZES"].split(",")] \
+        if os.environ.get("ORVATH_PROFILE_SIZES") else PROFILE_SIZES
+
+
+def profile_run():
+    """One process, one thread setting, serving the parent: for each line "n"
+    on stdin, one round (a batch of about 2 ms per member, members in turn) at
+    n elements, answered with one line of JSON, ns per element by member."""
+    import json
+    gc.disable()
+    data = None
+    for line in sys.stdin:
+        n = int(line)
+        if data is None or data[0] != n:
+            data = None
+            gc.collect()
+            a, vl = make_data(n)
+            dst = np.empty_like(a)
+            calls = [("copy", lambda: np.copyto(dst, a))] + profile_cases(a, vl, Vec3d(*O))
+            numbers = []
+            for _, fn in calls:
+                fn()
+                numbers.append(max(1, int(0.002 / max(once(fn), 1e-9))))
+            data = (n, calls, numbers)
+        _, calls, numbers = data
+        print(json.dumps({name: timed(fn, k) / n * 1e9 for (name, fn), k in zip(calls, numbers)}), flush=True)
+
+
+def profile():
+    """Keeps one process with ORVATH_NUM_THREADS=1 and one with the default
+    pool (the pool reads the variable once) and asks them for rounds in turn,
+    so that both settings see the same load; best of ORVATH_PROFILE_ROUNDS
+    rounds per size (default 9, a third of that at 1e7): on a machine shared
+    with other work, more rounds find more of its quiet moments. Prints both
+    next to the copy floor, saves the numbers as JSON and draws the chart."""
+    import json
+    import platform
+    import subprocess
+    args = sys.argv[2:]
+    out_png = args[0] if args else os.path.join(os.path.dirname(__file__), "..", "docs", "bulk-profile.png")
+    labels = ("one thread", "default pool")
+    procs = {}
+    for label, threads in zip(labels, ("1", None)):
+        env = dict(os.environ)
+        env.pop("ORVATH_NUM_THREADS", None)
+        if threads:
+            env["ORVATH_NUM_THREADS"] = threads
+        procs[label] = subprocess.Popen([sys.executable, __file__, "profile-run"], env=env, text=True,
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    sizes = profile_sizes()
+    rounds = int(os.environ.get("ORVATH_PROFILE_ROUNDS", "9"))
+    runs = {label: {"copy": {}, "members": {}} for label in labels}
+    for n in sizes:
+        for _ in range(max(3, rounds // 3) if n >= 10**7 else rounds):
+            for label in labels:
+                procs[label].stdin.write(f"{n}\n")
+                procs[label].stdin.flush()
+                for name, ns in json.loads(procs[label].stdout.readline()).items():
+                    row = runs[label]["copy"] if name == "copy" else runs[label]["members"].setdefault(name, {})
+                    row[str(n)] = min(ns, row.get(str(n), math.inf))
+        print(f"  done n={n:.0e}", file=sys.stderr)
+    for proc in procs.values():
+        proc.stdin.close()
+        proc.wait()
+    cpu = processor_name()
+    print(f"ns per element, best of {rounds} rounds; {cpu}, {os.cpu_count()} logical CPUs, "
+          f"Python {platform.python_version()}")
+    print(f"{'member':<20}{'':<7}" + "".join(f"{n:>8.2g}" for n in sizes))
+    floor = runs["one thread"]["copy"]
+    print(f"{'copy (floor)':<27}" + "".join(f"{floor[str(n)]:8.2f}" for n in sizes))
+    for name in runs["one thread"]["members"]:
+        for label, tag in zip(labels, ("1 thr", "pool")):
+            row = runs[label]["members"][name]
+            print(f"{name if tag == '1 thr' else '':<20}{tag:<7}" + "".join(f"{row[str(n)]:8.2f}" for n in sizes))
+    path = os.environ.get("ORVATH_BENCH_JSON")
+    if path:
+        with open(path, "w") as fh:
+            json.dump({"processor": cpu, "sizes": sizes, "runs": runs}, fh, indent=1)
+    profile_chart(runs, sizes, cpu, out_png)
+
+
+def processor_name():
+    try:
+        with open("/proc/cpuinfo") as fh:
+            for line in fh:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    import platform
+    return platform.processor() or "unknown processor"
+
+
+def profile_chart(runs, sizes, cpu, out_png):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    names = list(runs["one thread"]["members"])
+    cols = 4
+    rows = (len(names) + cols - 1) // cols
+    fig, axes = plt.subplots(rows, cols, figsize=(16, 3.2 * rows), sharex=True)
+    floor = [runs["one thread"]["copy"][str(n)] for n in sizes]
+    for ax, name in zip(axes.flat, names):
+        for label, style in (("one thread", "o-"), ("default pool", "s-")):
+            ax.plot(sizes, [runs[label]["members"][name][str(n)] for n in sizes], style, ms=3, label=label)
+        ax.plot(sizes, floor, "k:", label="copy of the same bytes")
+        ax.set_xscale("log")
+        ax.set_ylim(bottom=0)
+        ax.axvspan(10**4, 2 * 10**5, color="0.93", zorder=0)
+        ax.set_title(name, fontsize=10)
+        ax.grid(alpha=0.3)
+    for ax in list(axes.flat)[len(names):]:
+        ax.axis("off")
+    axes.flat[0].legend(fontsize=8)
+    for ax in axes[-1]:
+        ax.set_xlabel("elements")
+    for ax in axes[:, 0]:
+        ax.set_ylabel("ns per element")
+    fig.suptitle(f"orvath bulk members, ns per element (lower is better; shaded: 1e4 to 2e5) — {cpu}")
+    fig.tight_layout()
+    fig.savefig(out_png, dpi=80)
+    print(f"chart: {os.path.normpath(out_png)}")
+
+
 if __name__ == "__main__":
     if sys.argv[1:] == ["numba"]:
         gc.disable()
         numba_table()
+    elif sys.argv[1:2] == ["profile"]:
+        profile()
+    elif sys.argv[1:] == ["profile-run"]:
+        profile_run()
     else:
         main()

@@ -38,28 +38,19 @@ ORVATH_TEMPLATE_KERNEL void kernel(const Vec3* __restrict in, typename Op::Out* 
     }
 }
 
-template void kernel<Dot>(const Vec3*, double*, std::size_t, std::size_t, Dot) noexcept;
-template void kernel<DistanceSquared>(const Vec3*, double*, std::size_t, std::size_t, DistanceSquared) noexcept;
-template void kernel<DistanceTo>(const Vec3*, double*, std::size_t, std::size_t, DistanceTo) noexcept;
-template void kernel<Magnitude>(const Vec3*, double*, std::size_t, std::size_t, Magnitude) noexcept;
-template void kernel<IsUnit>(const Vec3*, bool*, std::size_t, std::size_t, IsUnit) noexcept;
-template void kernel<Normalize>(const Vec3*, Vec3*, std::size_t, std::size_t, Normalize) noexcept;
-template void kernel<Cross>(const Vec3*, Vec3*, std::size_t, std::size_t, Cross) noexcept;
-template void kernel<Add>(const Vec3*, Vec3*, std::size_t, std::size_t, Add) noexcept;
-template void kernel<Sub>(const Vec3*, Vec3*, std::size_t, std::size_t, Sub) noexcept;
-template void kernel<Scale>(const Vec3*, Vec3*, std::size_t, std::size_t, Scale) noexcept;
-template void kernel<Divide>(const Vec3*, Vec3*, std::size_t, std::size_t, Divide) noexcept;
-template void kernel<Collapse<0>>(const Vec3*, Vec3*, std::size_t, std::size_t, Collapse<0>) noexcept;
-template void kernel<Collapse<1>>(const Vec3*, Vec3*, std::size_t, std::size_t, Collapse<1>) noexcept;
-template void kernel<Collapse<2>>(const Vec3*, Vec3*, std::size_t, std::size_t, Collapse<2>) noexcept;
-template void kernel<Rotate>(const Vec3*, Vec3*, std::size_t, std::size_t, Rotate) noexcept;
+#define ORVATH_INSTANTIATE(Op) \
+    template void kernel<Op>(const Vec3*, typename Op::Out*, std::size_t, std::size_t, Op) noexcept;
+ORVATH_BULK_OPERATIONS(ORVATH_INSTANTIATE)
+#undef ORVATH_INSTANTIATE
 
 template <class Op>
 ORVATH_TEMPLATE_KERNEL void kernel_in_place(Vec3* data, std::size_t begin, std::size_t end, Op op) noexcept {
     for (std::size_t i = begin; i < end; ++i) data[i] = op(data[i]);
 }
 
-template void kernel_in_place<Rotate>(Vec3*, std::size_t, std::size_t, Rotate) noexcept;
+#define ORVATH_INSTANTIATE(Op) template void kernel_in_place<Op>(Vec3*, std::size_t, std::size_t, Op) noexcept;
+ORVATH_BULK_IN_PLACE_OPERATIONS(ORVATH_INSTANTIATE)
+#undef ORVATH_INSTANTIATE
 
 bool collapse(Pool& pool, const Vec3* in, Vec3* out, std::size_t n, std::uint64_t axis) noexcept {
     switch (axis) {
@@ -130,6 +121,9 @@ ORVATH_KERNEL Best nearest_in(const Vec3* __restrict in, std::size_t step, std::
     return best;
 }
 
+Tuning g_nearest_keys{nearest_cost(1)};
+Tuning g_nearest_samples{nearest_cost(2)};
+
 // The nearest of `count` (at least one) samples spaced `step` apart, as a
 // sample number; nullopt when a chunk failed.
 std::optional<std::size_t> nearest(Pool& pool, const Vec3* in, std::size_t step, std::size_t count,
@@ -142,14 +136,13 @@ std::optional<std::size_t> nearest(Pool& pool, const Vec3* in, std::size_t step,
         }
         return best.index;
     }
-    const std::size_t per_sample = nearest_cost(step);
+    Tuning& tuning = step == 1 ? g_nearest_keys : g_nearest_samples;
     std::optional<Best> best;
-    if (pool.chunk_count(count, per_sample) == 1) {
-        best = nearest_in(in, step, 0, count, o);
-    } else {
+    Pool::timed(pool.plan(count, tuning), tuning, [&](const Pool::Plan& plan) {
         auto chunk = [=](std::size_t b, std::size_t e) { return nearest_in(in, step, b, e, o); };
-        best = pool.reduce_ranges(count, per_sample, Best{0, kNone}, chunk, nearer);
-    }
+        best = pool.reduce_ranges(plan, Best{0, kNone}, chunk, nearer);
+        return best.has_value();
+    });
     if (!best || best->index == kNone) return std::nullopt;
     return best->index;
 }
@@ -173,6 +166,11 @@ std::optional<Nearest> minimum_distance_to(Pool& pool, const Vec3* in, std::size
 
 // ---------------------------------------------------------------------------
 // Text
+
+namespace {
+Tuning g_text{cost::kText};
+Tuning g_copy{cost::kOffset};
+}  // namespace
 
 TextStatus format_elements(Pool& pool, const Vec3* in, std::size_t n, std::string& out) noexcept {
     // The texts are the one per-element allocation of a bulk operation: running
@@ -208,7 +206,11 @@ TextStatus format_elements(Pool& pool, const Vec3* in, std::size_t n, std::strin
         }
         return left;
     };
-    std::optional<std::string> text = pool.reduce_ranges(n, cost::kText, std::string(), format, join);
+    std::optional<std::string> text;
+    Pool::timed(pool.plan(n, g_text), g_text, [&](const Pool::Plan& plan) {
+        text = pool.reduce_ranges(plan, std::string(), format, join);
+        return text.has_value();
+    });
     if (!text) return out_of_memory.load() ? TextStatus::OutOfMemory : TextStatus::Failed;
     out = std::move(*text);
     return TextStatus::Ok;
@@ -221,7 +223,7 @@ bool copy_vectors(Pool& pool, const void* src, void* dst, std::size_t n) noexcep
     const auto* from = static_cast<const unsigned char*>(src);
     auto* to = static_cast<unsigned char*>(dst);
     constexpr std::size_t kBytes = sizeof(Vec3);
-    return run_chunks(pool, n, cost::kOffset, [=](std::size_t b, std::size_t e) {
+    return run_chunks(pool, n, g_copy, [=](std::size_t b, std::size_t e) {
         std::memcpy(to + b * kBytes, from + b * kBytes, (e - b) * kBytes);
     });
 }
@@ -372,8 +374,11 @@ ORVATH_TEMPLATE_KERNEL void read_kernel(Rows rows, Vec3* __restrict out, std::si
 }
 
 template <Scalar S, bool Swap>
+Tuning g_read{cost::kConvert};
+
+template <Scalar S, bool Swap>
 bool read_as(Pool& pool, const Rows& rows, Vec3* out, std::size_t n) noexcept {
-    return run_chunks(pool, n, cost::kConvert,
+    return run_chunks(pool, n, g_read<S, Swap>,
                       [&](std::size_t b, std::size_t e) { read_kernel<S, Swap>(rows, out, b, e); });
 }
 

@@ -23,8 +23,10 @@
 namespace orvath::core::bulk {
 
 // Work per element in the pool's units (about a tenth of a nanosecond each),
-// measured for the AVX-512 kernels on lists of 2e4 and 2e5 elements; they
-// decide whether and how finely an operation is split.
+// measured for the AVX-512 kernels on lists of 2e4 and 2e5 elements. They are
+// only priors: the process-wide pool splits an operation by what operations
+// of its kind took on the machine it runs on (Tuning, in core/pool.hpp);
+// private pools split by these costs.
 namespace cost {
 inline constexpr std::size_t kOffset = 6;      // + - * collapse, copy: streaming, memory bound
 inline constexpr std::size_t kDivide = 6;
@@ -110,8 +112,20 @@ struct Rotate {
     Vec3 operator()(const Vec3& e) const noexcept { return rotate(quat, e); }
 };
 
+// Every element-wise operation, each listed once: bulk.cpp instantiates (and
+// clones) the kernels of this list. A new operation is its struct above and a
+// row here; in place, a row of the second list too.
+#define ORVATH_BULK_OPERATIONS(X)                                                                       \
+    X(Dot) X(DistanceSquared) X(DistanceTo) X(Cross) X(Add) X(Sub) X(Magnitude) X(IsUnit) X(Normalize) \
+    X(Scale) X(Divide) X(Collapse<0>) X(Collapse<1>) X(Collapse<2>) X(Rotate)
+#define ORVATH_BULK_IN_PLACE_OPERATIONS(X) X(Rotate)
+
 // ---------------------------------------------------------------------------
 // Running element-wise operations on the pool.
+
+// What the pool has measured of each operation (one per struct).
+template <class Op>
+inline Tuning tuning{Op::kCost};
 
 // out[i] = op(in[i]) for i in [begin, end). Defined in bulk.cpp for each
 // operation above, compiled for AVX-512, AVX2 and baseline x86-64 and picked
@@ -120,28 +134,26 @@ template <class Op>
 void kernel(const Vec3* __restrict in, typename Op::Out* __restrict out, std::size_t begin, std::size_t end,
             Op op) noexcept;
 
-// Calls body(begin, end) over [0, n) on the pool, then checks that the chunks
-// covered every index exactly once. An operation the pool would not split runs
-// on the caller directly. False when a chunk failed: the output must then be
+// Calls body(begin, end) over [0, n) on the pool as planned from `tuning`
+// (timed, when the plan says so), then checks that the chunks covered every
+// index exactly once. False when a chunk failed: the output must then be
 // discarded.
 template <class Body>
-bool run_chunks(Pool& pool, std::size_t n, std::size_t cost_per_item, const Body& body) noexcept {
-    if (pool.chunk_count(n, cost_per_item) == 1) {
-        if (n != 0) body(std::size_t{0}, n);
-        return true;
-    }
-    std::atomic<std::size_t> covered{0};
-    const bool ok = pool.for_each_range(n, cost_per_item, [&](std::size_t begin, std::size_t end) {
-        body(begin, end);
-        covered.fetch_add(end - begin, std::memory_order_relaxed);
+bool run_chunks(Pool& pool, std::size_t n, Tuning& tuning, const Body& body) noexcept {
+    return Pool::timed(pool.plan(n, tuning), tuning, [&](const Pool::Plan& plan) {
+        std::atomic<std::size_t> covered{0};
+        const bool ok = pool.for_each_range(plan, [&](std::size_t begin, std::size_t end) {
+            body(begin, end);
+            covered.fetch_add(end - begin, std::memory_order_relaxed);
+        });
+        return ok && covered.load(std::memory_order_relaxed) == n;
     });
-    return ok && covered.load(std::memory_order_relaxed) == n;
 }
 
 // out[i] = op(in[i]) for every i in [0, n); out holds n entries.
 template <class Op>
 bool map(Pool& pool, const Vec3* in, typename Op::Out* out, std::size_t n, Op op) noexcept {
-    return run_chunks(pool, n, Op::kCost, [=](std::size_t b, std::size_t e) { kernel<Op>(in, out, b, e, op); });
+    return run_chunks(pool, n, tuning<Op>, [=](std::size_t b, std::size_t e) { kernel<Op>(in, out, b, e, op); });
 }
 
 // data[i] = op(data[i]) for every i in [0, n): an operation whose entry i
@@ -152,7 +164,8 @@ void kernel_in_place(Vec3* data, std::size_t begin, std::size_t end, Op op) noex
 
 template <class Op>
 bool map_in_place(Pool& pool, Vec3* data, std::size_t n, Op op) noexcept {
-    return run_chunks(pool, n, Op::kCost, [=](std::size_t b, std::size_t e) { kernel_in_place<Op>(data, b, e, op); });
+    return run_chunks(pool, n, tuning<Op>,
+                      [=](std::size_t b, std::size_t e) { kernel_in_place<Op>(data, b, e, op); });
 }
 
 // collapse with an axis known only at run time (at most 2).

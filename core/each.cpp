@@ -29,7 +29,7 @@ namespace {
 // Work per index: checking streams the indices, gathering reads one element
 // at a place the cache cannot guess.
 constexpr std::size_t kCheckCost = 1;
-constexpr std::size_t kGatherCost = 8;
+Tuning g_gather{8};
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
 template <class T>
@@ -124,7 +124,7 @@ IndexCheck check_as(Pool& pool, const Indices& ix, std::size_t length, BadIndex&
 template <class T, bool Swap>
 IndexCheck gather_as(Pool& pool, const Vec3* in, std::size_t length, const Indices& ix, Vec3* out) noexcept {
     std::atomic<bool> changed{false};
-    const bool done = run_chunks(pool, ix.count, kGatherCost, [&](std::size_t b, std::size_t e) {
+    const bool done = run_chunks(pool, ix.count, g_gather, [&](std::size_t b, std::size_t e) {
         if (!gather_kernel<T, Swap>(in, length, ix, out, b, e)) changed.store(true, std::memory_order_relaxed);
     });
     return !done ? IndexCheck::Failed : changed.load(std::memory_order_relaxed) ? IndexCheck::Bad : IndexCheck::Ok;

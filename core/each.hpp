@@ -37,7 +37,7 @@ void pair_kernel(const Vec3* a, const Vec3* b, typename Op::Out* __restrict out,
 // out[i] = op(a[i], b[i]) for every i in [0, n); a and b may be the same array.
 template <class Op>
 bool map_pairs(Pool& pool, const Vec3* a, const Vec3* b, typename Op::Out* out, std::size_t n, Op op) noexcept {
-    return run_chunks(pool, n, Op::kCost, [=](std::size_t s, std::size_t e) { pair_kernel<Op>(a, b, out, s, e, op); });
+    return run_chunks(pool, n, tuning<Op>, [=](std::size_t s, std::size_t e) { pair_kernel<Op>(a, b, out, s, e, op); });
 }
 
 // ---------------------------------------------------------------------------

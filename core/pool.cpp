@@ -1,5 +1,6 @@
 #include "core/pool.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -110,6 +111,10 @@ Pool* Pool::instance(std::string* error) noexcept {
         const std::size_t threads = default_thread_count();
         std::unique_ptr<Pool> created = create(threads, error, threads > 1 ? threads - 1 : 1);
         if (!created) return nullptr;
+        // One thread means one: the caller alone computes, and the worker
+        // only exists to be counted.
+        created->helpers_per_op_ = threads - 1;
+        created->measured_ = true;
         // Deliberately leaked: see instance() in the header.
         Pool* p = created.release();
         g_pool.store(p, std::memory_order_release);
@@ -183,32 +188,117 @@ void Pool::stop_workers() noexcept {
 
 Pool::~Pool() { stop_workers(); }
 
-unsigned Pool::plan_depth(std::size_t n, std::size_t cost_per_item) const noexcept {
-    if (n < 2 || t_is_worker) return 0;
-    if (cost_per_item == 0) cost_per_item = 1;
-    const std::size_t total =
-        n > static_cast<std::size_t>(-1) / cost_per_item ? static_cast<std::size_t>(-1) : n * cost_per_item;
-    if (total < kAwakeCutoff) return 0;
-    if (total < kSerialCutoff && !workers_ready()) return 0;
+unsigned Pool::split_depth(std::size_t n, std::size_t max_depth) const noexcept {
     // About four chunks per participant (the helpers an operation may have
     // plus the caller): enough slack that a participant that starts late or is
     // preempted (virtual machines lose their processors for tens of
     // microseconds at a time) leaves no long tail.
-    unsigned depth = ceil_log2(4 * (helpers_per_op_ + 1));
+    std::size_t depth = ceil_log2(4 * (helpers_per_op_ + 1));
     // Every halving must split a range of at least 2 elements: with depth <=
     // floor(log2 n) each leaf keeps at least one element.
-    depth = std::min(depth, floor_log2(n));
-    depth = std::min(depth, floor_log2(total / kMinChunkCost));
-    depth = std::min(depth, kMaxDepth);
-    return depth;
+    depth = std::min<std::size_t>(depth, floor_log2(n));
+    depth = std::min<std::size_t>(depth, max_depth);
+    return static_cast<unsigned>(std::min<std::size_t>(depth, kMaxDepth));
+}
+
+Pool::Plan Pool::plan(std::size_t n, std::size_t cost_per_item) const noexcept {
+    Plan plan;
+    plan.n = n;
+    if (n < 2 || t_is_worker || helpers_per_op_ == 0) return plan;
+    if (cost_per_item == 0) cost_per_item = 1;
+    const std::size_t total =
+        n > static_cast<std::size_t>(-1) / cost_per_item ? static_cast<std::size_t>(-1) : n * cost_per_item;
+    if (total < kAwakeCutoff) return plan;
+    if (total < kSerialCutoff) {
+        plan.mid_size = true;
+        if (!workers_ready()) return plan;
+    }
+    plan.depth = split_depth(n, floor_log2(total / kMinChunkCost));
+    return plan;
+}
+
+Pool::Plan Pool::plan(std::size_t n, Tuning& tuning) const noexcept {
+    if (!measured_) return plan(n, tuning.prior_cost());
+    Plan plan;
+    plan.n = n;
+    if (n < 2 || t_is_worker || helpers_per_op_ == 0) return plan;
+    const unsigned c = floor_log2(n);
+    Tuning::Class& k = tuning.classes_[c];
+    const std::uint32_t call = k.calls.fetch_add(1, std::memory_order_relaxed);
+    const float serial = k.serial.load(std::memory_order_relaxed);
+    const double work = (serial > 0.0f ? serial : tuning.serial_estimate()) * static_cast<double>(n);
+    if (work < kMinSplitNs) {
+        plan.timed = work >= kMinTimedNs && call % kTimedEvery == 0;
+        return plan;
+    }
+    plan.timed = true;
+    if (serial == 0.0f) return plan;  // the class's first time on the caller
+    const float split = k.split.load(std::memory_order_relaxed);
+    bool use_split = true;
+    if (!k.second_try.exchange(false, std::memory_order_relaxed)) {
+        const bool retry = split != 0.0f && call % k.retry.load(std::memory_order_relaxed) == 0;
+        use_split = (split == 0.0f || split < serial) != retry;
+        // A split try after serial runs finds the workers asleep and pays
+        // for waking them, which a run of split operations does not: it is
+        // not timed, and the operation after it is split and timed instead.
+        if (use_split && (split == 0.0f || retry)) {
+            k.second_try.store(true, std::memory_order_relaxed);
+            plan.timed = false;
+        }
+    }
+    if (use_split) plan.depth = split_depth(n, floor_log2(static_cast<std::size_t>(work / kMinChunkNs)));
+    return plan;
+}
+
+void Tuning::record(std::size_t n, bool split, double ns) noexcept {
+    if (n == 0) return;
+    Class& k = classes_[floor_log2(n)];
+    std::atomic<float>& slot = split ? k.split : k.serial;
+    const float per = static_cast<float>(ns / static_cast<double>(n));
+    // The best recent time: a faster run counts at once, a slower one a
+    // quarter and as at most twice the estimate, so that one preempted run
+    // (a stall of a scheduler time slice) cannot flip the choice, while a
+    // machine that stays busier moves it within a few runs.
+    const float old = slot.load(std::memory_order_relaxed);
+    const float now = old == 0.0f || per < old ? per : old + (std::min(per, 2 * old) - old) / 4;
+    slot.store(now, std::memory_order_relaxed);
+    if (!split) last_serial_.store(per, std::memory_order_relaxed);
+    const float other = (split ? k.serial : k.split).load(std::memory_order_relaxed);
+    if (old == 0.0f || other == 0.0f) return;
+    if ((old < other) != (now < other)) {
+        k.retry.store(kFirstRetry, std::memory_order_relaxed);  // the choice flipped
+    } else if (!(now < other)) {
+        // The slower way was tried again and lost again: try it less often.
+        const std::uint32_t r = k.retry.load(std::memory_order_relaxed);
+        k.retry.store(r < kLastRetry ? 2 * r : kLastRetry, std::memory_order_relaxed);
+    }
+}
+
+double Tuning::serial_estimate() const noexcept {
+    const float last = last_serial_.load(std::memory_order_relaxed);
+    return last > 0.0f ? last : 0.1 * static_cast<double>(prior_cost_);  // the units are tenths of a nanosecond
 }
 
 bool Pool::workers_ready() const noexcept {
-    const std::int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
-    const std::int64_t last = last_mid_size_.exchange(now, std::memory_order_relaxed);
     if (sleepers_.load(std::memory_order_relaxed) < threads_.size()) return true;
+    const std::int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
     const auto window = std::chrono::duration_cast<std::chrono::steady_clock::duration>(kWorkerSpin).count();
-    return now - last < window;
+    return now - last_mid_size_.load(std::memory_order_relaxed) < window;
+}
+
+bool Pool::execute(const Plan& plan, ChunkFn fn) noexcept {
+    if (plan.mid_size)
+        last_mid_size_.store(std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+    if (plan.n == 0) return true;
+    if (plan.depth == 0) {
+        try {
+            fn.call(fn.ctx, 0, 0, plan.n);
+            return true;
+        } catch (...) {
+            return false;
+        }
+    }
+    return run(plan.n, plan.depth, fn);
 }
 
 void Pool::run_chunk(Op& op, std::size_t k) noexcept {

@@ -8,6 +8,11 @@
 // none is left. An operation that is too small to repay waking other threads
 // runs entirely on the caller.
 //
+// How an operation is cut (its Plan) is decided once, before it runs: from a
+// fixed cost per element, or, for the process-wide pool, from what earlier
+// operations of the same kind took on this machine (Tuning). Either way the
+// plan only decides who computes which elements, never what they compute.
+//
 // Nothing here knows about Python: workers only ever call the body they are
 // given, and the body only touches plain memory.
 #pragma once
@@ -27,13 +32,63 @@
 
 namespace orvath::core {
 
+// What the process-wide pool has measured of one kind of operation, by size
+// class (floor of log2 of the element count): the best recent time per
+// element run on the caller alone and run split. The plan of an operation of
+// that kind picks the faster of the two, and now and then tries the other one
+// again (at widening intervals while it keeps losing), so that the choice
+// follows the machine it runs on, and the load on it, rather than constants.
+// An operation whose serial time is too short to repay any hand-off is never
+// split. Until a class has been timed, the latest timing of another (or the
+// prior cost, in the pool's units) stands in for it. A split try is two
+// operations in a row, of which the second is timed (the first wakes the
+// workers).
+class Tuning {
+public:
+    explicit constexpr Tuning(std::size_t prior_cost) noexcept : prior_cost_(prior_cost) {}
+    Tuning(const Tuning&) = delete;
+    Tuning& operator=(const Tuning&) = delete;
+
+    std::size_t prior_cost() const noexcept { return prior_cost_; }
+
+    // Per-element nanoseconds of size class c on the caller alone / split;
+    // 0 while not measured.
+    float serial_ns(unsigned c) const noexcept { return classes_[c].serial.load(std::memory_order_relaxed); }
+    float split_ns(unsigned c) const noexcept { return classes_[c].split.load(std::memory_order_relaxed); }
+
+    // Takes in one timing of n elements: `split` tells which way it ran.
+    void record(std::size_t n, bool split, double ns) noexcept;
+
+    static constexpr unsigned kClasses = 64;
+    // The first and the longest interval between two tries of the slower way.
+    static constexpr std::uint32_t kFirstRetry = 32, kLastRetry = 1024;
+
+private:
+    friend class Pool;
+    struct Class {
+        std::atomic<float> serial{0.0f};
+        std::atomic<float> split{0.0f};
+        std::atomic<std::uint32_t> calls{0};
+        std::atomic<std::uint32_t> retry{kFirstRetry};
+        std::atomic<bool> second_try{false};  // the next operation is a split try's timed second
+    };
+    // Per-element nanoseconds on the caller alone for a class not timed yet:
+    // the latest serial timing of any class, else the prior cost.
+    double serial_estimate() const noexcept;
+
+    std::size_t prior_cost_;
+    std::atomic<float> last_serial_{0.0f};
+    Class classes_[kClasses];
+};
+
 class Pool {
 public:
     // Work estimate units for cost_per_item: one unit is about a tenth of a
     // nanosecond of work per element (the streaming add of a constant vector
     // takes about 6). The bulk operations' values are in core/bulk.hpp.
     //
-    // Whether an operation of n * cost_per_item units is split depends on what
+    // Whether an operation of n * cost_per_item units is split (in a plan from
+    // fixed costs; a Tuning's plans are in nanoseconds, below) depends on what
     // a hand-off costs, measured on a 2-core virtual machine: a worker that is
     // awake (still spinning after recent work) joins within 2 to 5 us, so an
     // operation pays off from about 8 us of work; a sleeping worker must be
@@ -57,6 +112,22 @@ public:
     // result storage of reduce_ranges, which lives on the caller's stack.
     static constexpr unsigned kMaxDepth = 8;
     static constexpr std::size_t kMaxChunks = std::size_t{1} << kMaxDepth;
+
+    // The measured decision (Tuning): below kMinSplitNs of serial work an
+    // operation always runs on the caller, and no chunk is planned shorter
+    // than kMinChunkNs. Serial runs from kMinTimedNs on are timed (one in
+    // kTimedEvery below kMinSplitNs), so that the classes learn their cost.
+    static constexpr double kMinSplitNs = 6000.0, kMinChunkNs = 2500.0, kMinTimedNs = 1500.0;
+    static constexpr std::uint32_t kTimedEvery = 8;
+
+    // How one operation is cut, decided before it runs.
+    struct Plan {
+        std::size_t n = 0;
+        unsigned depth = 0;      // 2^depth chunks; 0: the caller runs it alone
+        bool mid_size = false;   // between the cutoffs (see above)
+        bool timed = false;      // its time goes to the Tuning it was planned from
+        std::size_t chunks() const noexcept { return std::size_t{1} << depth; }
+    };
 
     // Message prefix when the pool cannot be started.
     static constexpr const char* kNotInitialized = "The global thread pool has not been initialized.";
@@ -90,8 +161,13 @@ public:
     static std::unique_ptr<Pool> create(std::size_t threads, std::string* error = nullptr,
                                         std::size_t helpers_per_op = 0) noexcept;
 
-    // The most workers that join one operation.
+    // The most workers that join one operation; 0 when operations always run
+    // on their caller (a process pool of one thread).
     std::size_t helpers_per_op() const noexcept { return helpers_per_op_; }
+
+    // Whether plans from a Tuning follow its measurements (the process-wide
+    // pool) or its prior cost (private pools, whose tests want the fixed rules).
+    bool measured() const noexcept { return measured_; }
 
     ~Pool();
     Pool(const Pool&) = delete;
@@ -100,11 +176,17 @@ public:
     // Number of worker threads (the calling thread of an operation comes on top).
     std::size_t thread_count() const noexcept { return threads_.size(); }
 
-    // The number of chunks an operation of n items at cost_per_item units each
-    // is cut into: 1 means it runs on the caller alone. A cost of 0 counts as 1.
+    // The plan of an operation of n items at cost_per_item units each (a cost
+    // of 0 counts as 1), and its number of chunks: 1 means it runs on the
+    // caller alone. Neither changes any state.
+    Plan plan(std::size_t n, std::size_t cost_per_item) const noexcept;
     std::size_t chunk_count(std::size_t n, std::size_t cost_per_item) const noexcept {
-        return std::size_t{1} << plan_depth(n, cost_per_item);
+        return plan(n, cost_per_item).chunks();
     }
+    // The plan from what `tuning` has measured (its prior cost on a private
+    // pool); counts the call in `tuning`, whose tries of the slower way are
+    // spaced in calls.
+    Plan plan(std::size_t n, Tuning& tuning) const noexcept;
 
     // Calls body(begin, end) for disjoint half-open sub-ranges covering [0, n)
     // exactly once (never with an empty range; not at all when n is 0). Each
@@ -116,23 +198,17 @@ public:
     // call still waits for the chunks already running, and the caller should
     // discard whatever was written.
     template <class F>
-    [[nodiscard]] bool for_each_range(std::size_t n, std::size_t cost_per_item, F&& body) noexcept {
+    [[nodiscard]] bool for_each_range(const Plan& plan, F&& body) noexcept {
         using Body = std::remove_reference_t<F>;
-        if (n == 0) return true;
-        const unsigned depth = plan_depth(n, cost_per_item);
-        if (depth == 0) {
-            try {
-                body(std::size_t{0}, n);
-                return true;
-            } catch (...) {
-                return false;
-            }
-        }
         ChunkFn fn{const_cast<void*>(static_cast<const void*>(std::addressof(body))),
                    [](void* ctx, std::size_t, std::size_t b, std::size_t e) {
                        (*static_cast<Body*>(ctx))(b, e);
                    }};
-        return run(n, depth, fn);
+        return execute(plan, fn);
+    }
+    template <class F>
+    [[nodiscard]] bool for_each_range(std::size_t n, std::size_t cost_per_item, F&& body) noexcept {
+        return for_each_range(plan(n, cost_per_item), body);
     }
 
     // Ordered reduction: map(begin, end) -> T on each chunk, then the chunk
@@ -145,13 +221,11 @@ public:
     // such that the grouping does not change the result (e.g. a minimum that
     // keeps the left operand on ties).
     template <class T, class Map, class Combine>
-    [[nodiscard]] std::optional<T> reduce_ranges(std::size_t n, std::size_t cost_per_item, T identity,
-                                                 Map&& map, Combine&& combine) noexcept {
+    [[nodiscard]] std::optional<T> reduce_ranges(const Plan& plan, T identity, Map&& map,
+                                                 Combine&& combine) noexcept {
         try {
-            if (n == 0) return std::optional<T>(std::move(identity));
-            const unsigned depth = plan_depth(n, cost_per_item);
-            if (depth == 0) return std::optional<T>(map(std::size_t{0}, n));
-            const std::size_t chunks = std::size_t{1} << depth;
+            if (plan.n == 0) return std::optional<T>(std::move(identity));
+            const std::size_t chunks = plan.chunks();
             // Per-chunk slots in the caller's frame: chunks <= kMaxChunks.
             std::optional<T> parts[kMaxChunks];
             struct Ctx {
@@ -162,13 +236,30 @@ public:
                            Ctx& x = *static_cast<Ctx*>(c);
                            x.parts[chunk].emplace((*x.map)(b, e));
                        }};
-            if (!run(n, depth, fn)) return std::nullopt;
+            if (!execute(plan, fn)) return std::nullopt;
             std::optional<T> acc(std::move(*parts[0]));
             for (std::size_t i = 1; i < chunks; ++i) acc.emplace(combine(std::move(*acc), std::move(*parts[i])));
             return acc;
         } catch (...) {
             return std::nullopt;
         }
+    }
+    template <class T, class Map, class Combine>
+    [[nodiscard]] std::optional<T> reduce_ranges(std::size_t n, std::size_t cost_per_item, T identity,
+                                                 Map&& map, Combine&& combine) noexcept {
+        return reduce_ranges(plan(n, cost_per_item), std::move(identity), map, combine);
+    }
+
+    // Runs work(plan) and, when the plan asks for it, tells `tuning` how long
+    // it took. Returns what work returned.
+    template <class Work>
+    static bool timed(const Plan& plan, Tuning& tuning, Work&& work) noexcept {
+        if (!plan.timed) return work(plan);
+        const auto start = std::chrono::steady_clock::now();
+        const bool ok = work(plan);
+        const std::chrono::duration<double, std::nano> took = std::chrono::steady_clock::now() - start;
+        if (ok) tuning.record(plan.n, plan.depth > 0, took.count());
+        return ok;
     }
 
     // Half-open range of chunk k when [0, n) is halved `depth` times: bit
@@ -234,8 +325,11 @@ private:
 
     Pool() = default;
 
-    unsigned plan_depth(std::size_t n, std::size_t cost_per_item) const noexcept;
+    unsigned split_depth(std::size_t n, std::size_t max_depth) const noexcept;
     bool workers_ready() const noexcept;
+    // The one place an operation starts: on the caller alone for a plan of
+    // depth 0, otherwise queued for the workers (run).
+    bool execute(const Plan& plan, ChunkFn fn) noexcept;
     bool run(std::size_t n, unsigned depth, ChunkFn fn) noexcept;
     void run_chunk(Op& op, std::size_t k) noexcept;
     void work_on(Op& op, std::size_t k) noexcept;
@@ -265,10 +359,11 @@ private:
     std::atomic<bool> stop_{false};  // only for private pools being destroyed
     std::vector<std::thread> threads_;
     std::size_t helpers_per_op_ = 0;
+    bool measured_ = false;
     std::atomic<std::uint64_t> next_op_id_{1};
-    // When a mid-size operation last asked whether to split (steady clock
-    // ticks), for telling a run of them from an isolated one.
-    mutable std::atomic<std::int64_t> last_mid_size_{0};
+    // When a mid-size operation last started (steady clock ticks), for
+    // telling a run of them from an isolated one.
+    std::atomic<std::int64_t> last_mid_size_{0};
 };
 
 }  // namespace orvath::core

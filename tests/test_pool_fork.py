@@ -82,6 +82,40 @@ def test_thread_count_setting(setting, expected):
     assert counts[3] == (expected if expected is not None else usable_processors())
 
 
+# CPU ticks of the calling thread and of the workers over the same bulk work.
+SHARES = textwrap.dedent(r"""
+    import os
+    from orvath import Quat, Vec3d, VecList
+    def ticks():
+        out = {}
+        for tid in os.listdir("/proc/self/task"):
+            with open(f"/proc/self/task/{tid}/stat") as fh:
+                fields = fh.read().rsplit(")", 1)[1].split()
+            out[tid] = int(fields[11]) + int(fields[12])
+        return out
+    vl = VecList([Vec3d(float(i), 1.0, -2.0) for i in range(1000)] * 1000)
+    vl.normalize()
+    before = ticks()
+    for _ in range(100):
+        vl.normalize(); vl.cross(Vec3d(1, 2, 3)); vl.rotate(Quat(0.6, 0.8, 0, 0))
+    after = ticks()
+    caller = str(os.getpid())
+    print(after[caller] - before[caller], sum(after[t] - before.get(t, 0) for t in after if t != caller))
+""")
+
+
+@pytest.mark.skipif(not os.path.exists("/proc/self/task"), reason="reads the threads' times from /proc")
+def test_one_thread_runs_every_operation_on_the_caller():
+    out = subprocess.run([sys.executable, "-c", SHARES], capture_output=True, text=True, timeout=300,
+                         env={**os.environ, "ORVATH_NUM_THREADS": "1",
+                              "PYTHONPATH": os.path.dirname(orvath.__file__)})
+    assert out.returncode == 0, out.stderr
+    caller, workers = map(int, out.stdout.split())
+    # A tick is 1/100 s of run time: the caller's seconds of work, none of it the worker's.
+    assert caller >= 20
+    assert workers == 0
+
+
 def child_work(queue):
     from orvath import Vec3d, VecList
     vl = VecList([Vec3d(float(i), 1.0, -2.0) for i in range(300000)])

@@ -143,12 +143,12 @@ TEST(PoolTest, ChunkCountRespectsCutoffAndSize) {
 
 TEST(PoolTest, MidSizeOperationsInQuickSuccessionAreSplit) {
     // Between the two cutoffs an operation is split when a worker is awake or
-    // when another of that size just asked: the second of two back-to-back
-    // requests is split whatever the workers were doing.
+    // when another of that size just ran: the one after it is split whatever
+    // the workers were doing. Planning alone changes nothing.
     Pool& pool = global_pool();
     const std::size_t n = Pool::kAwakeCutoff;
     ASSERT_LT(n, Pool::kSerialCutoff);
-    (void)pool.chunk_count(n, 1);
+    ASSERT_TRUE(pool.for_each_range(n, 1, [](std::size_t, std::size_t) {}));
     EXPECT_GT(pool.chunk_count(n, 1), 1u);
     Recorder rec;
     ASSERT_TRUE(pool.for_each_range(n, 1, [&](std::size_t b, std::size_t e) { rec.add(b, e); }));
@@ -252,7 +252,49 @@ TEST(PoolTest, ProcessPoolLeavesACoreForTheCaller) {
     Pool* pool = Pool::instance();
     ASSERT_NE(pool, nullptr);
     const std::size_t threads = pool->thread_count();
-    EXPECT_EQ(pool->helpers_per_op(), threads > 1 ? threads - 1 : 1);
+    EXPECT_EQ(pool->helpers_per_op(), threads - 1);
+    EXPECT_TRUE(pool->measured());
+}
+
+TEST(PoolTest, MeasuredPlansTakeTheFasterWayAndRetryTheOther) {
+    using orvath::core::Tuning;
+    Pool& pool = global_pool();
+    if (pool.helpers_per_op() == 0) GTEST_SKIP() << "one processor: operations always run on the caller";
+    const std::size_t n = std::size_t{1} << 16;
+    auto splits = [&](Tuning& t, std::uint32_t calls) {
+        std::uint32_t split = 0;
+        for (std::uint32_t i = 0; i < calls; ++i) split += pool.plan(n, t).depth > 0;
+        return split;
+    };
+    Tuning t{1};  // a prior of 0.1 ns per element: 6.5 us, enough to be worth timing
+    Pool::Plan first = pool.plan(n, t);
+    EXPECT_EQ(first.depth, 0u);  // the class's serial time comes first
+    EXPECT_TRUE(first.timed);
+    t.record(n, false, 10.0 * n);
+    for (bool timed : {false, true}) {  // then the split way, twice: the first wakes the workers
+        const Pool::Plan p = pool.plan(n, t);
+        EXPECT_GT(p.depth, 0u);
+        EXPECT_EQ(p.timed, timed);
+    }
+    t.record(n, true, 4.0 * n);
+    EXPECT_EQ(t.serial_ns(16), 10.0f);
+    EXPECT_EQ(t.split_ns(16), 4.0f);
+    // Split wins; one call in kFirstRetry tries the caller alone again.
+    EXPECT_EQ(splits(t, 4 * Tuning::kFirstRetry), 4 * Tuning::kFirstRetry - 4);
+    t.record(n, false, 12.0 * n);  // tried and lost again: retried half as often
+    EXPECT_EQ(t.serial_ns(16), 10.5f);
+    EXPECT_EQ(splits(t, 4 * Tuning::kFirstRetry), 4 * Tuning::kFirstRetry - 2);
+    // A slow split run counts a quarter, as at most twice the estimate: one
+    // does not flip the choice, five in a row do (4, 5, 6.25, ... 12.2 ns).
+    t.record(n, true, 40.0 * n);
+    EXPECT_EQ(t.split_ns(16), 5.0f);
+    for (int i = 0; i < 4; ++i) t.record(n, true, 40.0 * n);
+    EXPECT_EQ(t.split_ns(16), 12.20703125f);
+    EXPECT_EQ(splits(t, 4 * Tuning::kFirstRetry), 8u);  // tried in pairs
+    // Work that cannot repay a hand-off runs on the caller whatever was measured.
+    t.record(64, false, 64 * 10.0);
+    t.record(64, true, 64 * 1.0);
+    EXPECT_EQ(pool.plan(64, t).depth, 0u);
 }
 
 TEST(PoolTest, BlocksUntilEveryChunkIsDone) {
