@@ -23,7 +23,7 @@ PUBLIC = {"orvath": orvath, "geometry": orvath.geometry}
 ADDED = {("Vec3d", "__iter__"), ("Quat", "then"), ("Quat", "inverse"), ("Quat", "slerp"),
          ("Quat", "from_rotation_matrix"), ("Quat", "from_two_vectors"),
          ("VecList", "from_array"), ("VecList", "__reduce_ex__"), ("VecList", "__buffer__"),
-         ("VecList", "__release_buffer__"),
+         ("VecList", "__release_buffer__"), ("VecList", "sum"), ("VecList", "mean"), ("VecList", "bounds"),
          *((c, "__reduce__") for c in ("Vec3d", "VecList", "Quat", "AngleRadians", "AngleDegrees", "Plane", "Circle"))}
 # The specified records are a contract that other tools read: SHA-256 over
 # their symbol names and raw bytes (length word and JSON), in symbol order.

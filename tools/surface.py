@@ -143,6 +143,9 @@ CLASSES = {
         method("__reduce_ex__", [("protocol", ("attr", "typing.SupportsIndex"))], REDUCED_LIST),
         slot("__buffer__", [("flags", INT)], ("b", "memoryview")),
         slot("__release_buffer__", [("buffer", ("b", "memoryview"))], None),
+        method("sum", [], V),
+        method("mean", [], V),
+        method("bounds", [], ("tuple", V, V)),
     ],
     "VecListIterator": [
         op("__iter__", [], cls("VecListIterator")),
