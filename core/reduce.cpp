@@ -182,12 +182,12 @@ struct Box {
             magnitude[j] = std::max(magnitude[j], other.magnitude[j]);
         }
     }
-    // Component k of the low (or high) corner: NaN when a lane of it saw one.
-    double corner(int k, const std::int64_t* keys) const noexcept {
-        std::int64_t key = keys[k];
+    // Component k of the low or the high corner: NaN when a lane of it saw one.
+    double corner(int k, bool upper) const noexcept {
+        std::int64_t key = upper ? high[k] : low[k];
         bool nan = false;
         for (std::size_t j = static_cast<std::size_t>(k); j < kLanes; j += 3) {
-            key = keys == low ? std::min(key, keys[j]) : std::max(key, keys[j]);
+            key = upper ? std::max(key, high[j]) : std::min(key, low[j]);
             nan = nan || magnitude[j] > std::uint64_t{0x7FF} << 52;
         }
         return nan ? std::numeric_limits<double>::quiet_NaN()
@@ -222,8 +222,8 @@ bool exact_sum(Pool& pool, const Vec3* in, std::size_t n, Vec3& out) noexcept {
 bool bounds(Pool& pool, const Vec3* in, std::size_t n, Vec3& low, Vec3& high) noexcept {
     Box box;
     if (!reduce(pool, in, n, cost::kBounds, box)) return false;
-    low = {box.corner(0, box.low), box.corner(1, box.low), box.corner(2, box.low)};
-    high = {box.corner(0, box.high), box.corner(1, box.high), box.corner(2, box.high)};
+    low = {box.corner(0, false), box.corner(1, false), box.corner(2, false)};
+    high = {box.corner(0, true), box.corner(1, true), box.corner(2, true)};
     return true;
 }
 

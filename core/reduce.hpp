@@ -13,7 +13,7 @@ namespace orvath::core::bulk {
 
 // Work per element in the pool's units (see core/bulk.hpp).
 namespace cost {
-inline constexpr std::size_t kSum = 20;     // three exact additions
+inline constexpr std::size_t kSum = 10;     // three exact additions, mostly cut in vector registers
 inline constexpr std::size_t kBounds = 6;   // six comparisons, streaming
 }  // namespace cost
 
