@@ -72,6 +72,10 @@ template <int Levels>
     Lanes8 s[Levels][3] = {};
     for (std::size_t i = 0; i < count; i += kLanes) {
         for (int v = 0; v < 3; ++v) {
+            // The same line of the next block (blocks are consecutive), so that
+            // memory streams while this block is cut. A prefetch past the end
+            // of the array is harmless.
+            __builtin_prefetch(x + count + i + 8 * v);
             Lanes8 r;
             std::memcpy(&r, x + i + 8 * v, sizeof r);
             for (int k = Levels - 1; k >= 0; --k) {
