@@ -68,8 +68,11 @@ ORVATH_REDUCE_KERNEL void magnitudes(const double* __restrict x, std::size_t cou
 using Lanes8 = double __attribute__((vector_size(64)));
 
 template <int Levels>
-[[gnu::always_inline]] inline void cut(const double* __restrict x, std::size_t count, const double* c, double (*sums)[kLanes]) noexcept {
-    Lanes8 s[Levels][3] = {};
+[[gnu::always_inline]] inline void cut(const double* __restrict x, std::size_t count, const double* c,
+                                       double (*sums)[kLanes]) noexcept {
+    Lanes8 unit[Levels], s[Levels][3] = {};
+    for (int k = 0; k < Levels; ++k)
+        for (int l = 0; l < 8; ++l) unit[k][l] = c[k];
     for (std::size_t i = 0; i < count; i += kLanes) {
         for (int v = 0; v < 3; ++v) {
             // The same line of the next block (blocks are consecutive), so that
@@ -79,7 +82,7 @@ template <int Levels>
             Lanes8 r;
             std::memcpy(&r, x + i + 8 * v, sizeof r);
             for (int k = Levels - 1; k >= 0; --k) {
-                const Lanes8 q = (r + c[k]) - c[k];
+                const Lanes8 q = (r + unit[k]) - unit[k];
                 s[k][v] += q;
                 r -= q;
             }
@@ -88,11 +91,11 @@ template <int Levels>
     std::memcpy(sums, s, sizeof s);
 }
 
-// x[0, count), count a multiple of kLanes, cut at the units of c[0, levels).
+// x[0, count), count a multiple of kLanes, cut at the units of c[0, levels);
+// a term spans 53 bits, so there are at least two levels.
 ORVATH_REDUCE_KERNEL void cut_levels(const double* __restrict x, std::size_t count, const double* c, int levels,
                                      double (*sums)[kLanes]) noexcept {
     switch (levels) {
-        case 1: cut<1>(x, count, c, sums); break;
         case 2: cut<2>(x, count, c, sums); break;
         case 3: cut<3>(x, count, c, sums); break;
         default: cut<4>(x, count, c, sums); break;
