@@ -114,6 +114,7 @@ bench: build
 	$(DEVROOT) env PYTHONPATH=$(BUILD) ORVATH_BENCH_JSON=$(BUILD)/bench-calls.json python3.14 bench/calls.py
 	$(DEVROOT) env PYTHONPATH=$(BUILD) ORVATH_BENCH_JSON=$(BUILD)/bench-bulk.json python3.14 bench/bulk.py
 	$(DEVROOT) env PYTHONPATH=$(BUILD) ORVATH_BENCH_JSON=$(BUILD)/bench-interop.json python3.14 bench/interop.py
+	$(DEVROOT) env PYTHONPATH=$(BUILD) python3.14 bench/reductions.py
 	mkdir -p docs
 	$(DEVROOT) python3.14 bench/chart.py $(BUILD)/bench-calls.json $(BUILD)/bench-bulk.json docs/bench.png
 
