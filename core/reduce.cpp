@@ -15,8 +15,10 @@ namespace orvath::core::bulk {
 namespace {
 
 // The loops over whole blocks are cloned for AVX-512, AVX2 and baseline x86-64
-// where the C library picks a clone when the library loads (as in bulk.cpp).
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__ELF__) && defined(__GLIBC__)
+// where the C library picks a clone when the library loads (as in bulk.cpp);
+// not under ThreadSanitizer, whose runtime is not up yet when the loader
+// resolves the clones, so that the concurrency tests can run these reductions.
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__ELF__) && defined(__GLIBC__) && !defined(__SANITIZE_THREAD__)
 #define ORVATH_REDUCE_KERNEL __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #else
 #define ORVATH_REDUCE_KERNEL
