@@ -11,6 +11,8 @@
 // Clang multiversions plain functions but not function templates (it fails
 // on a template with target_clones), so with clang the template kernels are
 // baseline code and only plain functions are cloned.
+// Nothing is cloned under ThreadSanitizer, whose runtime is not up yet when
+// the loader resolves the clones.
 // The build option ORVATH_KERNELS=avx2 or baseline builds one of the clones
 // alone, to profile it on any processor that runs it.
 #pragma once
@@ -19,7 +21,8 @@
 #define ORVATH_KERNEL
 #elif defined(ORVATH_KERNELS_AVX2)
 #define ORVATH_KERNEL __attribute__((target("arch=x86-64-v3")))
-#elif defined(__GNUC__) && defined(__x86_64__) && defined(__ELF__) && defined(__GLIBC__)
+#elif defined(__GNUC__) && defined(__x86_64__) && defined(__ELF__) && defined(__GLIBC__) && \
+    !defined(__SANITIZE_THREAD__)
 #define ORVATH_KERNEL __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #else
 #define ORVATH_KERNEL

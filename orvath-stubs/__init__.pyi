@@ -557,6 +557,12 @@ class VecList:
         """Adds a copy of `vec` at the end and returns None. Raises TypeError naming `vec` if it is
         not a Vec3d ("argument 'vec': 'int' object is not an instance of 'Vec3d'").
         """
+    def bounds(self, /) -> builtins.tuple[Vec3d, Vec3d]:
+        """The axis-aligned bounding box of the elements as (low, high): two Vec3d of the
+        componentwise minimum and maximum. -0.0 counts as below +0.0, so the result does not
+        depend on the order of the elements; a NaN in a component makes that component NaN in
+        both. An empty list raises ValueError("bounds of an empty VecList").
+        """
     def collapse(self, /, axis: builtins.int) -> VecList:
         """A new VecList whose elements have component `axis` (0 for x, 1 for y, 2 for z) set to
         +0.0. An axis above 2 raises OrvathFault("assertion failed: axis <= 2"), which derives
@@ -641,6 +647,12 @@ class VecList:
         it without a copy. A memoryview is a standard type that every buffer consumer takes, so
         nothing new is needed to read it; it keeps its block alive.
         """
+    def mean(self, /) -> Vec3d:
+        """The mean of the elements as a Vec3d: each component is that of `sum` divided by the
+        length (two roundings: the bits of `math.fsum(column) / len(vl)`), with the same
+        guarantees. An empty list raises ValueError("mean of an empty VecList"). Centring a point
+        cloud is `cloud - cloud.mean()`.
+        """
     def minimum_distance_to(self, /, other: Vec3d, stride: builtins.int) -> builtins.tuple[builtins.int, builtins.float]:
         """The element nearest to `other`, found coarse to fine, as (index, distance). First the
         elements at 0, stride, 2*stride, ... are compared; then, around the best of them at index
@@ -668,6 +680,15 @@ class VecList:
         for bit as the Vec3d operator. `other` may be the list itself. Raises TypeError naming
         `other` if it is not a VecList, ValueError("expected a VecList of length 5, got 4") if
         its length differs.
+        """
+    def sum(self, /) -> Vec3d:
+        """The sum of the elements as a Vec3d: each component is the exact sum of that component
+        over all elements, rounded once to the nearest double (ties to even), which is what
+        `math.fsum` gives for the same numbers. The result has the same bits for any number of
+        worker threads and any order of the elements. A NaN anywhere, or both infinities, give
+        NaN (always the same NaN, whichever came in); one kind of infinity gives that infinity;
+        an exact sum beyond the double range gives an infinity (where `math.fsum` raises
+        OverflowError); an exact zero gives +0.0. An empty list gives Vec3d(0, 0, 0).
         """
     def take(self, /, indices: collections.abc.Buffer | collections.abc.Sequence[builtins.int]) -> VecList:
         """A new VecList of the elements at the positions in `indices`, in that order, repeats

@@ -251,6 +251,11 @@ Fail state_size(const char* class_name, std::size_t bytes, bool multiple, Py_ssi
     return {};
 }
 
+Fail empty_list(const char* what) noexcept {
+    PyErr_Format(PyExc_ValueError, "%s of an empty VecList", what);
+    return {};
+}
+
 }  // namespace err
 
 PyObject* fault_type() noexcept {

@@ -117,6 +117,9 @@ Fail index_format(const char* format, const char* arg) noexcept;
 // the wrong size.
 Fail unknown_class(PyObject* name) noexcept;
 Fail state_size(const char* class_name, std::size_t bytes, bool multiple, Py_ssize_t got) noexcept;
+// ValueError "{what} of an empty VecList": a reduction with no value for no
+// elements ("mean", "bounds").
+Fail empty_list(const char* what) noexcept;
 }  // namespace err
 
 #define ORVATH_PANIC(message) ::orvath::err::panic_at(__FILE__, __LINE__, (message))

@@ -84,6 +84,14 @@ inline double load_le(const unsigned char* p) noexcept {
 }
 
 inline PyObject* new_vec3d(const core::Vec3& v) noexcept { return new_holder<Vec3dObject>(vec3d_type(), v); }
+// The tuple (Vec3d(a), Vec3d(b)).
+inline PyObject* new_vec3d_pair(const core::Vec3& a, const core::Vec3& b) noexcept {
+    Ref first = Ref::steal(new_vec3d(a));
+    if (!first) return nullptr;
+    Ref second = Ref::steal(new_vec3d(b));
+    if (!second) return nullptr;
+    return PyTuple_Pack(2, first.get(), second.get());
+}
 inline PyObject* new_quat(const core::Quat& q) noexcept { return new_holder<QuatObject>(quat_type(), q); }
 inline PyObject* new_angle_radians(double a) noexcept {
     return new_holder<AngleObject>(angle_radians_type(), a);

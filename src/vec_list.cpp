@@ -17,6 +17,7 @@
 #include "core/bulk.hpp"
 #include "core/each.hpp"
 #include "core/pool.hpp"
+#include "core/reduce.hpp"
 #include "objects.hpp"
 #include "surface.hpp"
 
@@ -695,6 +696,46 @@ PyObject* vec_list_deepcopy(PyObject* self, PyObject* const* args, Py_ssize_t na
     });
 }
 
+// Reductions: the exact sums, the mean and the bounds of the elements, the
+// same bits for any thread count, any chunking and any order of the elements.
+// The pool is asked for first, as by every bulk operation, even when the list
+// is empty.
+
+// Each component the exact sum over the elements, rounded once.
+bool elements_sum(const Elements& elements, Vec3& out) noexcept {
+    core::Pool* pool = bulk_pool();
+    if (pool == nullptr) return false;
+    return bulk::exact_sum(*pool, elements.data(), elements.size(), out) || chunk_failed();
+}
+
+PyObject* vec_list_sum(PyObject* self, PyObject*) noexcept {
+    return vec_list_read(self, [](const Elements& elements) -> PyObject* {
+        Vec3 total;
+        return elements_sum(elements, total) ? new_vec3d(total) : nullptr;
+    });
+}
+
+// The rounded sum divided by the length: two roundings.
+PyObject* vec_list_mean(PyObject* self, PyObject*) noexcept {
+    return vec_list_read(self, [](const Elements& elements) -> PyObject* {
+        Vec3 total;
+        if (!elements_sum(elements, total)) return nullptr;
+        if (elements.size() == 0) return err::empty_list("mean");
+        return new_vec3d(core::divide(total, static_cast<double>(elements.size())));
+    });
+}
+
+PyObject* vec_list_bounds(PyObject* self, PyObject*) noexcept {
+    return vec_list_read(self, [](const Elements& elements) -> PyObject* {
+        core::Pool* pool = bulk_pool();
+        if (pool == nullptr) return nullptr;
+        if (elements.size() == 0) return err::empty_list("bounds");
+        Vec3 low, high;
+        if (!bulk::bounds(*pool, elements.data(), elements.size(), low, high)) return chunk_failed();
+        return new_vec3d_pair(low, high);
+    });
+}
+
 // Pickling. The state is the elements' memory: little-endian doubles, three
 // per element (on a big-endian machine a byte-swapped copy).
 
@@ -963,6 +1004,9 @@ PyMethodDef vec_list_methods[] = {
     {"__deepcopy__", method_cast<vec_list_deepcopy>(), kArgs, surface::vec_list_deepcopy_doc},
     {"__reduce__", vec_list_reduce, METH_NOARGS, surface::vec_list_reduce_doc},
     {"__reduce_ex__", method_cast<vec_list_reduce_ex>(), kArgs, surface::vec_list_reduce_ex_doc},
+    {"sum", vec_list_sum, METH_NOARGS, surface::vec_list_sum_doc},
+    {"mean", vec_list_mean, METH_NOARGS, surface::vec_list_mean_doc},
+    {"bounds", vec_list_bounds, METH_NOARGS, surface::vec_list_bounds_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

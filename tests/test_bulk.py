@@ -165,10 +165,12 @@ rng = random.Random(5)
 special = [0.0, -0.0, 1.0, math.inf, -math.inf, math.nan, -math.nan, 5e-324, 1.34e154, 1.79e308]
 o, q = Vec3d(0.25, -0.5, 0.75), Quat(0.9, 0.1, -0.3, 0.2)
 # A VecList's repr is exact (shortest round-trip digits) but for NaN, and cheap.
+finite = lambda l: VecList.from_array([[c if math.isfinite(c) else -1e300 for c in r] for r in l.to_array()])
 calls = [lambda l: l.dot(o), lambda l: l.magnitude(), lambda l: l.is_unit(), lambda l: l.distance_to(o),
          lambda l: l.distance_squared(o), lambda l: l.cross(o), lambda l: l.normalize(), lambda l: l + o,
          lambda l: l - o, lambda l: l * 2.5, lambda l: l / 3.0, lambda l: l.collapse(1),
-         lambda l: (l.rotate(q), l)[1], lambda l: [l.minimum_distance_to(o, s) for s in (1, 2, 3, 7, 1000)]]
+         lambda l: (l.rotate(q), l)[1], lambda l: [l.minimum_distance_to(o, s) for s in (1, 2, 3, 7, 1000)],
+         lambda l: (l.sum(), l.mean(), l.bounds()), lambda l: (finite(l).sum(), finite(l).mean(), finite(l).bounds())]
 h = hashlib.sha256()
 for n in (1, 3, 1000, 120000):
     vl = VecList([Vec3d(*(rng.choice(special) if rng.random() < 0.1 else rng.uniform(-1e3, 1e3)

@@ -27,6 +27,7 @@ ADDED = {("Vec3d", "__iter__"), ("Quat", "then"), ("Quat", "inverse"), ("Quat", 
          *(("VecList", m) for m in ("take", "add_each", "sub_each", "cross_each", "dot_each", "magnitude_array",
                                     "dot_array", "distance_to_array", "distance_squared_array", "__copy__",
                                     "__deepcopy__")),
+         ("VecList", "sum"), ("VecList", "mean"), ("VecList", "bounds"),
          *((c, "__reduce__") for c in ("Vec3d", "VecList", "Quat", "AngleRadians", "AngleDegrees", "Plane", "Circle"))}
 # The specified records are a contract that other tools read: SHA-256 over
 # their symbol names and raw bytes (length word and JSON), in symbol order.

@@ -798,6 +798,43 @@ REFERENCE = {
         >>> copy.deepcopy([vl, vl])[1].to_array()
         [[1.0, 2.0, 3.0]]
         """),
+    "VecList.sum": ref("""
+        The sum of the elements as a Vec3d: each component is the exact sum of that component over all
+        elements, rounded once to the nearest double (ties to even), which is what `math.fsum` gives for the
+        same numbers. The result has the same bits for any number of worker threads and any order of the
+        elements. A NaN anywhere, or both infinities, give NaN (always the same NaN, whichever came in);
+        one kind of infinity gives that infinity; an exact sum beyond the double range gives an infinity
+        (where `math.fsum` raises OverflowError); an exact zero gives +0.0. An empty list gives
+        Vec3d(0, 0, 0).
+        """, """
+        >>> VecList([Vec3d(1e308, 0.1, 1), Vec3d(1.0, 0.2, 2), Vec3d(-1e308, 0.3, 3)]).sum()
+        Vec3d(1, 0.6, 6)
+        >>> VecList([Vec3d(1e308, 0, 0), Vec3d(1e308, 0, 0)]).sum()
+        Vec3d(inf, 0, 0)
+        """),
+    "VecList.mean": ref("""
+        The mean of the elements as a Vec3d: each component is that of `sum` divided by the length (two
+        roundings: the bits of `math.fsum(column) / len(vl)`), with the same guarantees. An empty list raises
+        ValueError("mean of an empty VecList"). Centring a point cloud is `cloud - cloud.mean()`.
+        """, """
+        >>> cloud = VecList([Vec3d(1, 2, 3), Vec3d(3, 2, 1), Vec3d(2, 5, 2)])
+        >>> cloud.mean()
+        Vec3d(2, 3, 2)
+        >>> (cloud - cloud.mean()).list
+        [Vec3d(-1, -1, 1), Vec3d(1, -1, -1), Vec3d(0, 2, 0)]
+        >>> VecList.empty().mean()
+        Traceback (most recent call last):
+        ValueError: mean of an empty VecList
+        """),
+    "VecList.bounds": ref("""
+        The axis-aligned bounding box of the elements as (low, high): two Vec3d of the componentwise minimum
+        and maximum. -0.0 counts as below +0.0, so the result does not depend on the order of the elements; a
+        NaN in a component makes that component NaN in both. An empty list raises ValueError("bounds of an
+        empty VecList").
+        """, """
+        >>> VecList([Vec3d(1, -0.0, 5), Vec3d(-2, 0, 4)]).bounds()
+        (Vec3d(-2, -0, 4), Vec3d(1, 0, 5))
+        """),
 
     # -------------------------------------------------------------------------
     "VecListIterator": ref("""

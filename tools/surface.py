@@ -163,6 +163,9 @@ CLASSES = {
         method("distance_squared_array", [("other", V)], FLOAT_ARRAY),
         method("__copy__", [], cls("VecList")),
         method("__deepcopy__", [("memo", MEMO)], cls("VecList")),
+        method("sum", [], V),
+        method("mean", [], V),
+        method("bounds", [], ("tuple", V, V)),
     ],
     "VecListIterator": [
         op("__iter__", [], cls("VecListIterator")),

@@ -59,11 +59,7 @@ PyObject* geometry_circle_circle(PyObject*, PyObject* const* args, Py_ssize_t na
             PyErr_SetString(PyExc_ValueError, core::outcome_message(r.outcome));
             return nullptr;
         }
-        Ref first = Ref::steal(new_vec3d(r.first));
-        if (!first) return nullptr;
-        Ref second = Ref::steal(new_vec3d(r.second));
-        if (!second) return nullptr;
-        return PyTuple_Pack(2, first.get(), second.get());
+        return new_vec3d_pair(r.first, r.second);
     });
 }
 

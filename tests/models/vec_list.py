@@ -1,8 +1,10 @@
 """Pure-Python model of the VecList results that are more than one vector
 formula per element: the IEEE 754 totalOrder key, the two-pass nearest-element
-search, and the list text. Element-wise members are the vector formulas of
-models.vec applied to each element in order."""
+search, the list text, the exact sums and the bounds. Element-wise members are
+the vector formulas of models.vec applied to each element in order."""
+import math
 import struct
+from fractions import Fraction
 
 from models import vec
 
@@ -46,3 +48,29 @@ def collapse(p, axis):
 def text(points) -> str:
     return "[" + "\n".join(
         "Vec3d(" + ", ".join(vec.float_text(c) for c in p) + ")" for p in points) + "]"
+
+
+def exact_sum(column):
+    """math.fsum, except that both infinities give NaN and that a sum beyond
+    the double range gives an infinity: the exact rational sum, rounded once
+    (int / int rounds to nearest, ties to even), decides what fsum refuses."""
+    specials = {x for x in column if not math.isfinite(x)}
+    if any(math.isnan(x) for x in specials) or len(specials) == 2:
+        return math.nan
+    if specials:
+        return specials.pop()
+    try:
+        return math.fsum(column)
+    except OverflowError:  # fsum overflows on the way; the exact sum may not
+        total = sum(map(Fraction, column))
+        try:
+            return total.numerator / total.denominator
+        except OverflowError:
+            return math.inf if total > 0 else -math.inf
+
+
+def bounds(column):
+    """(minimum, maximum) in totalOrder (-0.0 below +0.0); NaN for both when a NaN is present."""
+    if any(math.isnan(x) for x in column):
+        return math.nan, math.nan
+    return min(column, key=total_order_key), max(column, key=total_order_key)

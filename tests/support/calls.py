@@ -286,6 +286,8 @@ SPECIAL_CASES = [
          lambda watch: watch(vl2()).minimum_distance_to(watch(o), -1), OverflowError),
     Case("minimum_distance_to on empty",
          lambda watch: watch(VecList.empty()).minimum_distance_to(watch(o), 1), FAULT),
+    Case("mean on empty", lambda watch: watch(VecList.empty()).mean(), ValueError),
+    Case("bounds on empty", lambda watch: watch(VecList.empty()).bounds(), ValueError),
     # Borrow conflicts, provoked by re-entrant conversions.
     Case("Vec3d[__index__ sets x]", _reenter_index_on_vec, RuntimeError),
     Case("VecList[__index__ appends]", _reenter_on_list(lambda vl, r: vl[r]), RuntimeError),
@@ -591,6 +593,7 @@ POOLED_CASES = [Case(f"pooled {name}", call, None, 50) for name, call in [
     ("dot_each", lambda watch: watch(big()).dot_each(watch(big()))),
     ("magnitude_array", lambda watch: watch(big()).magnitude_array()),
     ("copy", lambda watch: copy.copy(watch(big()))),
+    ("sum, mean and bounds", lambda watch: (watch(big()).sum(), watch(big()).mean(), watch(big()).bounds())),
 ]] + [Case("pooled rotate of a growing list", _grow_and_rotate, None, 50)]
 
 CASES = generic_cases() + SPECIAL_CASES + POOLED_CASES
