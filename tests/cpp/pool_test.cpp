@@ -144,15 +144,21 @@ TEST(PoolTest, ChunkCountRespectsCutoffAndSize) {
 TEST(PoolTest, MidSizeOperationsInQuickSuccessionAreSplit) {
     // Between the two cutoffs an operation is split when a worker is awake or
     // when another of that size just ran: the one after it is split whatever
-    // the workers were doing. Planning alone changes nothing.
+    // the workers were doing. Planning alone changes nothing. "Just" is a
+    // window of microseconds, which a preempted test thread can miss, so a
+    // few tries are allowed.
     Pool& pool = global_pool();
     const std::size_t n = Pool::kAwakeCutoff;
     ASSERT_LT(n, Pool::kSerialCutoff);
-    ASSERT_TRUE(pool.for_each_range(n, 1, [](std::size_t, std::size_t) {}));
-    EXPECT_GT(pool.chunk_count(n, 1), 1u);
-    Recorder rec;
-    ASSERT_TRUE(pool.for_each_range(n, 1, [&](std::size_t b, std::size_t e) { rec.add(b, e); }));
-    EXPECT_GT(rec.ranges.size(), 1u);
+    bool split = false;
+    for (int attempt = 0; attempt < 20 && !split; ++attempt) {
+        ASSERT_TRUE(pool.for_each_range(n, 1, [](std::size_t, std::size_t) {}));
+        if (pool.chunk_count(n, 1) <= 1) continue;
+        Recorder rec;
+        ASSERT_TRUE(pool.for_each_range(n, 1, [&](std::size_t b, std::size_t e) { rec.add(b, e); }));
+        split = rec.ranges.size() > 1;
+    }
+    EXPECT_TRUE(split);
 }
 
 TEST(PoolTest, EveryIndexOnceForSmallSizes) {
