@@ -17,4 +17,16 @@ std::size_t format_double(double v, char* out) noexcept;
 
 void append_double(std::string& s, double v);
 
+// The most characters format_call writes for a name of `name_length`
+// characters and `n` values.
+inline constexpr std::size_t call_text_max(std::size_t name_length, std::size_t n) noexcept {
+    return name_length + 2 + n * FLOAT_TEXT_MAX + (n > 1 ? 2 * (n - 1) : 0);
+}
+
+// "Name(a, b, c)": `name` and the n values in their positional text, as a
+// call. Writes at most call_text_max(strlen(name), n) characters (no NUL) and
+// returns how many; append_call adds the same text to a string.
+std::size_t format_call(const char* name, const double* values, std::size_t n, char* out) noexcept;
+void append_call(std::string& s, const char* name, const double* values, std::size_t n);
+
 }  // namespace orvath::core

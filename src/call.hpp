@@ -50,7 +50,9 @@ private:
 
 // ---------------------------------------------------------------------------
 // Errors. Each helper sets the exception and returns the failure sentinel, so
-// call sites read `return err::...;`.
+// call sites read `return err::...;`. Every fault text and every call that
+// sets or clears the interpreter's error lives behind one of them; all are
+// cold, so the paths that reach them stay out of the way of the hot code.
 namespace err {
 struct Fail {
     // nullptr for object results and parsed-argument arrays.
@@ -61,52 +63,73 @@ struct Fail {
     template <std::signed_integral I>
     operator I() const noexcept { return -1; }
 };
-Fail already_mutably_borrowed() noexcept;   // a shared borrow was refused
-Fail already_borrowed() noexcept;           // the exclusive borrow was refused
-Fail index_out_of_bounds() noexcept;
-Fail no_deleter() noexcept;
-Fail no_memory() noexcept;
+// Where a fault was found, for its diagnostic line (ORVATH_HERE).
+struct Where {
+    const char* file;
+    int line;
+};
+#define ORVATH_HERE (::orvath::err::Where{__FILE__, __LINE__})
+
+[[gnu::cold]] Fail already_mutably_borrowed() noexcept;   // a shared borrow was refused
+[[gnu::cold]] Fail already_borrowed() noexcept;           // the exclusive borrow was refused
+[[gnu::cold]] Fail index_out_of_bounds() noexcept;
+[[gnu::cold]] Fail no_deleter() noexcept;
+[[gnu::cold]] Fail no_memory() noexcept;
 // "'{type}' object is not an instance of '{expected}'", prefixed for `arg`.
-Fail type_mismatch(PyObject* obj, const char* expected, const char* arg) noexcept;
+[[gnu::cold]] Fail type_mismatch(PyObject* obj, const char* expected, const char* arg) noexcept;
 // Argument-error rule: an exact TypeError becomes "argument '{arg}': {message}"
 // with the same __cause__; any other error passes unchanged.
-Fail argument(const char* arg) noexcept;
+[[gnu::cold]] Fail argument(const char* arg) noexcept;
 // The arity errors of argument parsing.
-Fail too_many_positional(const Signature& sig, Py_ssize_t given) noexcept;
-Fail unexpected_keyword(const Signature& sig, PyObject* keyword) noexcept;
-Fail multiple_values(const Signature& sig, std::size_t param) noexcept;
-Fail missing(const Signature& sig, PyObject* const* filled) noexcept;
+[[gnu::cold]] Fail too_many_positional(const Signature& sig, Py_ssize_t given) noexcept;
+[[gnu::cold]] Fail unexpected_keyword(const Signature& sig, PyObject* keyword) noexcept;
+[[gnu::cold]] Fail multiple_values(const Signature& sig, std::size_t param) noexcept;
+[[gnu::cold]] Fail missing(const Signature& sig, PyObject* const* filled) noexcept;
 // The fault exception: one diagnostic line on stderr, then raised.
-Fail panic_at(const char* file, int line, const char* message) noexcept;
+[[gnu::cold]] Fail panic_at(const char* file, int line, const char* message) noexcept;
+// The faults by name.
+[[gnu::cold]] Fail busy_operand(Where where) noexcept;       // a compared operand is being written
+[[gnu::cold]] Fail axis_out_of_range(Where where) noexcept;  // collapse's axis above 2
+[[gnu::cold]] Fail zero_stride(Where where) noexcept;
+[[gnu::cold]] Fail empty_list(Where where) noexcept;         // minimum_distance_to of no elements
+[[gnu::cold]] Fail chunk_failed(Where where) noexcept;       // a bulk operation's chunk threw
+[[gnu::cold]] Fail pool_failed(Where where, const char* reason) noexcept;
+[[gnu::cold]] Fail not_published(Where where) noexcept;      // __all__ refused a name
+// Errors of the geometry, with the core's message.
+[[gnu::cold]] Fail no_solution(const char* message) noexcept;
+// A second interpreter importing the module.
+[[gnu::cold]] Fail subinterpreter() noexcept;
+// The constructor of VecList given a str (prefixed for `arg`).
+[[gnu::cold]] Fail str_items(const char* arg) noexcept;
+// Drops the pending error: a size hint, a conversion tried and not taken.
+void discard() noexcept;
 
 // Buffers: a list's exported views, arrays read by VecList.from_array, and
 // pickled state.
-Fail not_writable() noexcept;                // a writable view was requested
-Fail not_fortran_contiguous() noexcept;      // a column-major view was requested
-Fail existing_exports() noexcept;            // a resize while views are alive
+[[gnu::cold]] Fail not_writable() noexcept;                // a writable view was requested
+[[gnu::cold]] Fail not_fortran_contiguous() noexcept;      // a column-major view was requested
+[[gnu::cold]] Fail existing_exports() noexcept;            // a resize while views are alive
 // ValueError "expected an array of shape (n, 3), got (4, 2)"; `shape` holds
 // ndim entries.
-Fail array_shape(int ndim, const Py_ssize_t* shape) noexcept;
+[[gnu::cold]] Fail array_shape(int ndim, const Py_ssize_t* shape) noexcept;
 // TypeError naming the format, prefixed for `arg`.
-Fail array_format(const char* format, const char* arg) noexcept;
+[[gnu::cold]] Fail array_format(const char* format, const char* arg) noexcept;
 // BufferError for an exporter whose description contradicts itself.
-Fail inconsistent_buffer(const char* what) noexcept;
+[[gnu::cold]] Fail inconsistent_buffer(const char* what) noexcept;
 // Row `index` of a sequence of rows: not a sequence (TypeError, prefixed for
 // `arg`), or not of length 3 (ValueError).
-Fail row_type(PyObject* row, std::size_t index, const char* arg) noexcept;
-Fail row_length(std::size_t index, Py_ssize_t length) noexcept;
+[[gnu::cold]] Fail row_type(PyObject* row, std::size_t index, const char* arg) noexcept;
+[[gnu::cold]] Fail row_length(std::size_t index, Py_ssize_t length) noexcept;
 // A 3x3 matrix argument of another shape (ValueError naming it: the number of
 // rows when `row` is negative, else the length of that row), or whose row is
 // not a sequence (TypeError, prefixed for `arg`).
-Fail matrix_shape(Py_ssize_t row, Py_ssize_t length) noexcept;
-Fail matrix_row_type(PyObject* row, Py_ssize_t index, const char* arg) noexcept;
+[[gnu::cold]] Fail matrix_shape(Py_ssize_t row, Py_ssize_t length) noexcept;
+[[gnu::cold]] Fail matrix_row_type(PyObject* row, Py_ssize_t index, const char* arg) noexcept;
 // ValueError for pickled state: a class name that is not ours, a block of
 // the wrong size.
-Fail unknown_class(PyObject* name) noexcept;
-Fail state_size(const char* class_name, std::size_t bytes, bool multiple, Py_ssize_t got) noexcept;
+[[gnu::cold]] Fail unknown_class(PyObject* name) noexcept;
+[[gnu::cold]] Fail state_size(const char* class_name, std::size_t bytes, bool multiple, Py_ssize_t got) noexcept;
 }  // namespace err
-
-#define ORVATH_PANIC(message) ::orvath::err::panic_at(__FILE__, __LINE__, (message))
 
 // The class of the fault exception (created on first use); nullptr on failure.
 PyObject* fault_type() noexcept;
@@ -355,34 +378,37 @@ inline bool arg_u64(PyObject* o, const char* arg, std::uint64_t& out) noexcept {
 // Bool rule.
 bool arg_bool(PyObject* o, const char* arg, bool& out) noexcept;
 
+// The one copy of a value out of an instance: Copied, NotOurs (another type)
+// or Busy (its shared borrow was refused).
+enum class Copy { Copied, NotOurs, Busy };
+
+template <class Obj>
+inline Copy copy_value(PyObject* o, PyTypeObject* type, typename Obj::Value& out) noexcept {
+    if (!is_instance(o, type)) return Copy::NotOurs;
+    Obj* obj = as<Obj>(o);
+    if (!obj->borrow.try_shared()) return Copy::Busy;
+    out = obj->value;
+    obj->borrow.release_shared();
+    return Copy::Copied;
+}
+
 // Class-argument rule: the object must be an instance of `type`; its value is
 // copied out under a shared borrow.
 template <class Obj>
 inline bool arg_value(PyObject* o, PyTypeObject* type, const char* arg,
                       typename Obj::Value& out) noexcept {
-    if (!is_instance(o, type)) return err::type_mismatch(o, short_name(type), arg);
-    Obj* obj = as<Obj>(o);
-    if (!obj->borrow.try_shared()) return err::already_mutably_borrowed();
-    out = obj->value;
-    obj->borrow.release_shared();
-    return true;
+    switch (copy_value<Obj>(o, type, out)) {
+        case Copy::Copied: return true;
+        case Copy::NotOurs: return err::type_mismatch(o, short_name(type), arg);
+        case Copy::Busy: break;
+    }
+    return err::already_mutably_borrowed();
 }
 
-// Same without raising: false when `o` is not ours or cannot be read.
-template <class Obj>
-inline bool try_value(PyObject* o, PyTypeObject* type, typename Obj::Value& out) noexcept {
-    if (!is_instance(o, type)) return false;
-    Obj* obj = as<Obj>(o);
-    if (!obj->borrow.try_shared()) return false;
-    out = obj->value;
-    obj->borrow.release_shared();
-    return true;
-}
-
-// Class-argument rule for calls that convert further arguments afterwards:
-// the shared borrow is kept until the guard dies, so Python code run by a
-// later conversion (`__float__`, a bool's truth slot) cannot change an
-// argument that has already been read.
+// Class-argument rule for the calls that hold their arguments: the shared
+// borrow is kept until the guard dies, after the result is built, so Python
+// code run by a later conversion (`__float__`, a bool's truth slot) cannot
+// change an argument that has already been read.
 template <class Obj>
 class HeldArg {
 public:
@@ -396,11 +422,11 @@ public:
         Obj* obj = as<Obj>(o);
         if (!obj->borrow.try_shared()) return err::already_mutably_borrowed();
         obj_ = obj;
-        value = obj->value;
         return true;
     }
 
-    typename Obj::Value value{};
+    // Valid after a successful read.
+    const typename Obj::Value& value() const noexcept { return obj_->value; }
 
 private:
     Obj* obj_ = nullptr;
@@ -434,10 +460,39 @@ private:
 // Binary operators never raise an argument error: an operand they do not take,
 // one that cannot be borrowed, or one whose conversion raised yields
 // NotImplemented, and that conversion's error is dropped, so the interpreter
-// can try the other side and finally raise its own TypeError.
+// can try the other side and finally raise its own TypeError. Each reading of
+// an operand has three outcomes, as the interpreter's float has them:
+// converted (fn runs and its result, or its error, is the answer), not ours
+// (NotImplemented), or an error from fn once every operand converted.
 inline PyObject* not_implemented() noexcept {
-    PyErr_Clear();
+    err::discard();
     Py_RETURN_NOTIMPLEMENTED;
+}
+
+// fn(value) of an instance of `type` under its shared borrow, which lasts
+// while fn converts further operands and builds the result.
+template <class Obj, class Fn>
+inline PyObject* with_instance(PyObject* o, PyTypeObject* type, Fn&& fn) noexcept {
+    if (!is_instance(o, type)) return not_implemented();
+    Obj* obj = as<Obj>(o);
+    SharedBorrow borrow(obj->borrow);
+    if (!borrow) return not_implemented();
+    return fn(obj->value);
+}
+
+// fn(number) of an operand read through the float rule.
+template <class Fn>
+inline PyObject* with_number(PyObject* o, Fn&& fn) noexcept {
+    double v;
+    return to_double(o, v) ? fn(v) : not_implemented();
+}
+
+// The answer of one reading, or, when it was NotImplemented, that of the next.
+template <class Fn>
+inline PyObject* or_else(PyObject* answer, Fn&& next) noexcept {
+    if (answer != Py_NotImplemented) return answer;
+    Py_DECREF(answer);
+    return next();
 }
 
 // `!=` of the classes that have no rule of their own for it: the negated truth

@@ -20,16 +20,34 @@ int add_name(PyObject* module, const char* name, PyObject* value) noexcept {
     }
     Ref text = Ref::steal(PyUnicode_FromString(name));
     if (!text) return -1;
-    if (!PyList_Check(all.get()) || PyList_Append(all.get(), text.get()) < 0) {
-        PyErr_Clear();
-        return ORVATH_PANIC("could not append __name__ to __all__");
-    }
+    if (!PyList_Check(all.get()) || PyList_Append(all.get(), text.get()) < 0) return err::not_published(ORVATH_HERE);
     return PyObject_SetAttr(module, text.get(), value);
 }
 
-int add_class(PyObject* module, PyTypeObject* type) noexcept {
-    if (type == nullptr) return -1;
-    return add_name(module, short_name(type), reinterpret_cast<PyObject*>(type));
+// A published name: a class, a function, or (neither) the submodule.
+struct Published {
+    const char* name;
+    PyTypeObject* (*type)() noexcept;
+    PyMethodDef* function;
+};
+
+Ref make_geometry() noexcept;
+
+ORVATH_MODULES_TABLES
+
+// Publishes `names` in their order, ending at the null name.
+int publish(PyObject* module, const Published* names) noexcept {
+    Ref module_name = Ref::steal(PyModule_GetNameObject(module));
+    if (!module_name) return -1;
+    for (const Published* n = names; n->name != nullptr; ++n) {
+        Ref value;
+        if (n->type != nullptr) value = Ref::borrow(reinterpret_cast<PyObject*>(n->type()));
+        else if (n->function != nullptr)
+            value = Ref::steal(PyCMethod_New(n->function, module, module_name.get(), nullptr));
+        else value = make_geometry();
+        if (add_name(module, n->name, value.get()) < 0) return -1;
+    }
+    return 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -39,16 +57,7 @@ int add_class(PyObject* module, PyTypeObject* type) noexcept {
 // process-wide, so a second interpreter is refused.
 std::atomic<std::int64_t> g_geometry_interpreter{-1};
 
-int geometry_exec(PyObject* module) noexcept {
-    if (add_class(module, circle_type()) < 0) return -1;
-    Ref module_name = Ref::steal(PyModule_GetNameObject(module));
-    if (!module_name) return -1;
-    for (PyMethodDef* def = geometry_functions; def->ml_name != nullptr; ++def) {
-        Ref fn = Ref::steal(PyCMethod_New(def, module, module_name.get(), nullptr));
-        if (add_name(module, def->ml_name, fn.get()) < 0) return -1;
-    }
-    return add_class(module, plane_type());
-}
+int geometry_exec(PyObject* module) noexcept { return publish(module, geometry_names); }
 
 PyModuleDef_Slot geometry_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(geometry_exec)},
@@ -82,9 +91,7 @@ Ref make_geometry() noexcept {
     if (id == -1 && PyErr_Occurred()) return {};
     std::int64_t expected = -1;
     if (!g_geometry_interpreter.compare_exchange_strong(expected, id) && expected != id) {
-        PyErr_SetString(PyExc_ImportError,
-                        "orvath does not support subinterpreters: it was already imported by another "
-                        "interpreter of this process");
+        err::subinterpreter();
         return {};
     }
     PyObject* ns = simple_namespace();
@@ -105,25 +112,15 @@ Ref make_geometry() noexcept {
 
 int orvath_exec(PyObject* module) noexcept {
     if (!init_param_names()) return -1;
-    if (add_class(module, angle_degrees_type()) < 0) return -1;
-    if (add_class(module, angle_radians_type()) < 0) return -1;
-    if (add_class(module, quat_type()) < 0) return -1;
-    if (add_class(module, vec_list_type()) < 0) return -1;
-    if (add_class(module, vec3d_type()) < 0) return -1;
-    Ref geometry = make_geometry();
-    if (!geometry) return -1;
-    Ref full = Ref::steal(PyModule_GetNameObject(geometry.get()));
-    if (!full) return -1;
-    const char* text = PyUnicode_AsUTF8(full.get());
-    if (text == nullptr) return -1;
-    const char* dot = std::strrchr(text, '.');
-    if (add_name(module, dot ? dot + 1 : text, geometry.get()) < 0) return -1;
-    // The reconstructor that pickles name: an attribute, but not published.
+    if (publish(module, orvath_names) < 0) return -1;
+    // The functions that pickles name: attributes, but not published.
     Ref module_name = Ref::steal(PyModule_GetNameObject(module));
     if (!module_name) return -1;
-    Ref restore = Ref::steal(PyCMethod_New(&restore_function, module, module_name.get(), nullptr));
-    if (!restore) return -1;
-    return PyObject_SetAttrString(module, restore_function.ml_name, restore.get());
+    for (PyMethodDef* const* def = private_functions; *def != nullptr; ++def) {
+        Ref fn = Ref::steal(PyCMethod_New(*def, module, module_name.get(), nullptr));
+        if (!fn || PyObject_SetAttrString(module, (*def)->ml_name, fn.get()) < 0) return -1;
+    }
+    return 0;
 }
 
 PyModuleDef_Slot orvath_slots[] = {

@@ -16,6 +16,7 @@
 #include "core/buffer.hpp"
 #include "core/bulk.hpp"
 #include "core/pool.hpp"
+#include "bind.hpp"
 #include "objects.hpp"
 #include "surface.hpp"
 
@@ -103,12 +104,7 @@ PyObject* new_vec_list(Elements&& elements) noexcept {
 core::Pool* bulk_pool() noexcept {
     std::string error;
     if (core::Pool* pool = core::Pool::instance(&error)) return pool;
-    ORVATH_PANIC(error.empty() ? core::Pool::kNotInitialized : error.c_str());
-    return nullptr;
-}
-
-err::Fail chunk_failed() noexcept {
-    return ORVATH_PANIC("a bulk operation chunk failed; its partial output was discarded");
+    return err::pool_failed(ORVATH_HERE, error.empty() ? core::Pool::kNotInitialized : error.c_str());
 }
 
 // One element-wise operation into `out`, which holds in.size() entries.
@@ -116,7 +112,7 @@ template <class Op>
 bool bulk_map(const Elements& in, typename Op::Out* out, Op op) noexcept {
     core::Pool* pool = bulk_pool();
     if (pool == nullptr) return false;
-    return bulk::map(*pool, in.data(), out, in.size(), op) || chunk_failed();
+    return bulk::map(*pool, in.data(), out, in.size(), op) || err::chunk_failed(ORVATH_HERE);
 }
 
 // An operation whose result is a new VecList adopting the output array.
@@ -176,7 +172,7 @@ template <class Convert>
 bool elements_from_items(PyObject* seq, const char* arg, Elements& out, Convert convert) noexcept {
     if (!PySequence_Check(seq)) return err::type_mismatch(seq, "Sequence", arg);
     const Py_ssize_t hint = PyObject_Size(seq);
-    if (hint < 0) PyErr_Clear();
+    if (hint < 0) err::discard();
     else (void)out.reserve(static_cast<std::size_t>(hint));  // a refused hint just means growing later
     Ref iter = Ref::steal(PyObject_GetIter(seq));
     if (!iter) return err::argument(arg);
@@ -194,10 +190,7 @@ bool elements_from_items(PyObject* seq, const char* arg, Elements& out, Convert 
 
 // The constructor's items: Vec3d objects only.
 bool elements_from_sequence(PyObject* seq, const char* arg, Elements& out) noexcept {
-    if (PyUnicode_Check(seq)) {
-        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-        return err::argument(arg);
-    }
+    if (PyUnicode_Check(seq)) return err::str_items(arg);
     return elements_from_items(seq, arg, out,
                                [arg](PyObject* item, std::size_t, Vec3& v) { return arg_vec3(item, arg, v); });
 }
@@ -235,7 +228,7 @@ bool elements_from_buffer(PyObject* array, const char* arg, Elements& out) noexc
     core::Pool* pool = bulk_pool();
     if (pool == nullptr) return false;
     if (!out.allocate(static_cast<std::size_t>(n))) return err::no_memory();
-    return bulk::read_rows(*pool, rows, *format, out.data(), out.size()) || chunk_failed();
+    return bulk::read_rows(*pool, rows, *format, out.data(), out.size()) || err::chunk_failed(ORVATH_HERE);
 }
 
 // One row of from_array's sequence path. The row is read through a tuple of
@@ -309,43 +302,26 @@ PyObject* vec_list_extend(PyObject* self, PyObject* const* args, Py_ssize_t narg
 
 // Members whose one parameter is the Vec3d `other`: parse, borrow the list for
 // the whole call, read `other`, run the operation and build the result.
-template <class Op>
-PyObject* with_other(PyObject* self, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
-                     PyObject* kwnames) noexcept {
-    return vec_list_read_with(self, sig, args, nargs, kwnames,
-                              [&](const Elements& elements, PyObject* const* a) -> PyObject* {
-                                  Vec3 other;
-                                  if (!arg_vec3(a[0], sig.name(0), other)) return nullptr;
-                                  return bulk_result(elements, Op{other});
+template <class Op, const Signature& Sig>
+PyObject* vec_list_bulk_with(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return vec_list_read_with(self, Sig, args, nargs, kwnames,
+                              [](const Elements& elements, PyObject* const* a) -> PyObject* {
+                                  HeldArg<Vec3dObject> other;
+                                  if (!other.read(a[0], vec3d_type(), Sig.name(0))) return nullptr;
+                                  return bulk_result(elements, Op{other.value()});
                               });
 }
 
 // Members without parameters.
 template <class Op>
-PyObject* with_elements(PyObject* self, PyObject*) noexcept {
+PyObject* vec_list_bulk(PyObject* self, PyObject*) noexcept {
     return vec_list_read(self, [](const Elements& elements) { return bulk_result(elements, Op{}); });
-}
-
-PyObject* vec_list_dot(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return with_other<bulk::Dot>(self, surface::vec_list_dot, args, nargs, kwnames);
-}
-
-PyObject* vec_list_cross(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return with_other<bulk::Cross>(self, surface::vec_list_cross, args, nargs, kwnames);
-}
-
-PyObject* vec_list_distance_to(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                               PyObject* kwnames) noexcept {
-    return with_other<bulk::DistanceTo>(self, surface::vec_list_distance_to, args, nargs, kwnames);
-}
-
-PyObject* vec_list_distance_squared(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                    PyObject* kwnames) noexcept {
-    return with_other<bulk::DistanceSquared>(self, surface::vec_list_distance_squared, args, nargs, kwnames);
 }
 
 // The elements are already the triples, so the rows are built straight from
 // them while the borrow keeps them still.
+// It does not run on the pool, but like every bulk member it refuses with the
+// pool's fault when the pool cannot start.
 PyObject* vec_list_to_array(PyObject* self, PyObject*) noexcept {
     return vec_list_read(self, [](const Elements& elements) -> PyObject* {
         if (bulk_pool() == nullptr) return nullptr;
@@ -368,13 +344,13 @@ PyObject* vec_list_collapse(PyObject* self, PyObject* const* args, Py_ssize_t na
                               [&](const Elements& elements, PyObject* const* a) -> PyObject* {
                                   std::uint64_t axis;
                                   if (!arg_u64(a[0], sig.name(0), axis)) return nullptr;
-                                  if (axis > 2) return ORVATH_PANIC("assertion failed: axis <= 2");
+                                  if (axis > 2) return err::axis_out_of_range(ORVATH_HERE);
                                   core::Pool* pool = bulk_pool();
                                   if (pool == nullptr) return nullptr;
                                   Elements out;
                                   if (!out.allocate(elements.size())) return err::no_memory();
                                   if (!bulk::collapse(*pool, elements.data(), out.data(), elements.size(), axis))
-                                      return chunk_failed();
+                                      return err::chunk_failed(ORVATH_HERE);
                                   return new_vec_list(std::move(out));
                               });
 }
@@ -393,7 +369,7 @@ PyObject* vec_list_rotate(PyObject* self, PyObject* const* args, Py_ssize_t narg
                                          Elements& elements = list.elements;
                                          if (!bulk::map_in_place(*pool, elements.data(), elements.size(),
                                                                  bulk::Rotate{q}))
-                                             return chunk_failed();
+                                             return err::chunk_failed(ORVATH_HERE);
                                          Py_RETURN_NONE;
                                      });
 }
@@ -410,13 +386,13 @@ PyObject* vec_list_minimum_distance_to(PyObject* self, PyObject* const* args, Py
             if (!other.read(a[0], vec3d_type(), sig.name(0))) return nullptr;
             std::uint64_t stride;
             if (!arg_u64(a[1], sig.name(1), stride)) return nullptr;
-            if (stride == 0) return ORVATH_PANIC("assertion failed: stride != 0");
+            if (stride == 0) return err::zero_stride(ORVATH_HERE);
             core::Pool* pool = bulk_pool();
             if (pool == nullptr) return nullptr;
-            if (elements.size() == 0) return ORVATH_PANIC("called `Option::unwrap()` on a `None` value");
+            if (elements.size() == 0) return err::empty_list(ORVATH_HERE);
             const std::optional<bulk::Nearest> found =
-                bulk::minimum_distance_to(*pool, elements.data(), elements.size(), other.value, stride);
-            if (!found) return chunk_failed();
+                bulk::minimum_distance_to(*pool, elements.data(), elements.size(), other.value(), stride);
+            if (!found) return err::chunk_failed(ORVATH_HERE);
             Ref index = Ref::steal(PyLong_FromSize_t(found->index));
             if (!index) return nullptr;
             Ref distance = Ref::steal(new_float(found->distance));
@@ -436,13 +412,9 @@ PyObject* state_block(const Elements& elements) noexcept {
     if constexpr (std::endian::native == std::endian::little) {
         core::Pool* pool = bulk_pool();
         if (pool == nullptr) return nullptr;
-        if (!bulk::copy_vectors(*pool, elements.data(), out, n)) return chunk_failed();
+        if (!bulk::copy_vectors(*pool, elements.data(), out, n)) return err::chunk_failed(ORVATH_HERE);
     } else {
-        for (std::size_t i = 0; i < n; ++i) {
-            store_le(out + 24 * i, elements[i].x);
-            store_le(out + 24 * i + 8, elements[i].y);
-            store_le(out + 24 * i + 16, elements[i].z);
-        }
+        store_vectors(elements.data(), n, out);
     }
     return block.release();
 }
@@ -525,7 +497,7 @@ PyObject* vec_list_repr(PyObject* self) noexcept {
         switch (bulk::format_elements(*pool, elements.data(), elements.size(), text)) {
             case bulk::TextStatus::Ok: break;
             case bulk::TextStatus::OutOfMemory: return err::no_memory();
-            case bulk::TextStatus::Failed: return chunk_failed();
+            case bulk::TextStatus::Failed: return err::chunk_failed(ORVATH_HERE);
         }
         // Every character of the float text is ASCII.
         const std::size_t n = text.size();
@@ -545,44 +517,24 @@ PyObject* vec_list_repr(PyObject* self) noexcept {
 
 template <class Op>
 PyObject* vec_list_offset(PyObject* list, PyObject* vector) noexcept {
-    if (!is_instance(list, vec_list_type())) return not_implemented();
-    VecListObject* obj = vec_list(list);
-    SharedBorrow borrow(obj->borrow);
-    Vec3 o;
-    if (!borrow || !try_value<Vec3dObject>(vector, vec3d_type(), o)) return not_implemented();
-    return bulk_vec_list(obj->value.elements, Op{o});
+    return with_instance<VecListObject>(list, vec_list_type(), [vector](const ListValue& value) {
+        return with_instance<Vec3dObject>(vector, vec3d_type(),
+                                          [&](const Vec3& o) { return bulk_vec_list(value.elements, Op{o}); });
+    });
 }
 
-// One reading of `list op number`: null without an error when it does not
-// apply. The list stays borrowed while the number converts (__float__ may be
-// arbitrary Python code).
+// `list op number`. The list stays borrowed while the number converts
+// (__float__ may be arbitrary Python code).
 template <class Op>
-PyObject* vec_list_scalar(PyObject* list, PyObject* number, bool& applied) noexcept {
-    if (!is_instance(list, vec_list_type())) return nullptr;
-    VecListObject* obj = vec_list(list);
-    SharedBorrow borrow(obj->borrow);
-    double s;
-    if (!borrow || !to_double(number, s)) {
-        PyErr_Clear();
-        return nullptr;
-    }
-    applied = true;
-    return bulk_vec_list(obj->value.elements, Op{s});
+PyObject* vec_list_scalar(PyObject* list, PyObject* number) noexcept {
+    return with_instance<VecListObject>(list, vec_list_type(), [number](const ListValue& value) {
+        return with_number(number, [&](double s) { return bulk_vec_list(value.elements, Op{s}); });
+    });
 }
 
 PyObject* vec_list_multiply(PyObject* left, PyObject* right) noexcept {
-    bool applied = false;
-    PyObject* r = vec_list_scalar<bulk::Scale>(left, right, applied);
-    if (applied) return r;
-    r = vec_list_scalar<bulk::Scale>(right, left, applied);
-    if (applied) return r;
-    return not_implemented();
-}
-
-PyObject* vec_list_true_divide(PyObject* left, PyObject* right) noexcept {
-    bool applied = false;
-    PyObject* r = vec_list_scalar<bulk::Divide>(left, right, applied);
-    return applied ? r : not_implemented();
+    return or_else(vec_list_scalar<bulk::Scale>(left, right),
+                   [=] { return vec_list_scalar<bulk::Scale>(right, left); });
 }
 
 // The buffer protocol: the elements as a read-only, C-contiguous array of
@@ -660,34 +612,7 @@ PyObject* vec_list_iterator_next(PyObject* self) noexcept {
 // ---------------------------------------------------------------------------
 // Tables
 
-constexpr int kArgs = METH_FASTCALL | METH_KEYWORDS;
-
-PyMethodDef vec_list_methods[] = {
-    {"empty", vec_list_empty, METH_NOARGS | METH_STATIC, surface::vec_list_empty_doc},
-    {"append", method_cast<vec_list_append>(), kArgs, surface::vec_list_append_doc},
-    {"collapse", method_cast<vec_list_collapse>(), kArgs, surface::vec_list_collapse_doc},
-    {"cross", method_cast<vec_list_cross>(), kArgs, surface::vec_list_cross_doc},
-    {"distance_squared", method_cast<vec_list_distance_squared>(), kArgs, surface::vec_list_distance_squared_doc},
-    {"distance_to", method_cast<vec_list_distance_to>(), kArgs, surface::vec_list_distance_to_doc},
-    {"dot", method_cast<vec_list_dot>(), kArgs, surface::vec_list_dot_doc},
-    {"extend", method_cast<vec_list_extend>(), kArgs, surface::vec_list_extend_doc},
-    {"is_unit", with_elements<bulk::IsUnit>, METH_NOARGS, surface::vec_list_is_unit_doc},
-    {"magnitude", with_elements<bulk::Magnitude>, METH_NOARGS, surface::vec_list_magnitude_doc},
-    {"minimum_distance_to", method_cast<vec_list_minimum_distance_to>(), kArgs,
-     surface::vec_list_minimum_distance_to_doc},
-    {"normalize", with_elements<bulk::Normalize>, METH_NOARGS, surface::vec_list_normalize_doc},
-    {"rotate", method_cast<vec_list_rotate>(), kArgs, surface::vec_list_rotate_doc},
-    {"to_array", vec_list_to_array, METH_NOARGS, surface::vec_list_to_array_doc},
-    {"from_array", method_cast<vec_list_from_array>(), kArgs | METH_STATIC, surface::vec_list_from_array_doc},
-    {"__reduce__", vec_list_reduce, METH_NOARGS, surface::vec_list_reduce_doc},
-    {"__reduce_ex__", method_cast<vec_list_reduce_ex>(), kArgs, surface::vec_list_reduce_ex_doc},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-PyGetSetDef vec_list_getset[] = {
-    {"list", vec_list_get_list, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+ORVATH_VEC_LIST_TABLES
 
 PyType_Slot vec_list_slots[] = {
     {Py_tp_doc, const_cast<char*>(surface::vec_list_doc)},
@@ -704,7 +629,7 @@ PyType_Slot vec_list_slots[] = {
     {Py_nb_add, slot(vec_list_offset<bulk::Add>)},
     {Py_nb_subtract, slot(vec_list_offset<bulk::Sub>)},
     {Py_nb_multiply, slot(vec_list_multiply)},
-    {Py_nb_true_divide, slot(vec_list_true_divide)},
+    {Py_nb_true_divide, slot(vec_list_scalar<bulk::Divide>)},
     {Py_bf_getbuffer, slot(vec_list_getbuffer)},
     {Py_bf_releasebuffer, slot(vec_list_releasebuffer)},
     {0, nullptr},
@@ -753,7 +678,7 @@ PyObject* vec_list_from_state(const unsigned char* data, std::size_t n) noexcept
     if (!elements.allocate(n)) return err::no_memory();
     const bulk::ElementFormat little{bulk::Scalar::F64, sizeof(double), std::endian::native != std::endian::little};
     const bulk::Rows rows{data, sizeof(Vec3), sizeof(double)};
-    if (!bulk::read_rows(*pool, rows, little, elements.data(), n)) return chunk_failed();
+    if (!bulk::read_rows(*pool, rows, little, elements.data(), n)) return err::chunk_failed(ORVATH_HERE);
     return new_vec_list(std::move(elements));
 }
 
