@@ -31,8 +31,8 @@ PyObject* angle_make(PyTypeObject* type, PyObject* const* a) noexcept {
     return new_holder<AngleObject>(type, value);
 }
 
-template <const Signature& Sig>
-using AngleConstructor = Constructor<Sig, angle_make<Sig>>;
+constexpr auto angle_radians_make = angle_make<surface::angle_radians_new>;
+constexpr auto angle_degrees_make = angle_make<surface::angle_degrees_new>;
 
 // ---------------------------------------------------------------------------
 // Operators. Binary slots answer NotImplemented for anything they do not take
@@ -107,57 +107,20 @@ PyObject* angle_degrees_repr(PyObject* self) noexcept {
     });
 }
 
+constexpr auto angle_radians_add = angle_radians_combine<plus>;
+constexpr auto angle_radians_sub = angle_radians_combine<minus>;
+constexpr auto angle_radians_mul = angle_radians_scale<times>;
+constexpr auto angle_radians_truediv = angle_radians_scale<over>;
+constexpr auto angle_radians_neg = angle_negative<new_angle_radians>;
+constexpr auto angle_degrees_neg = angle_negative<new_angle_degrees>;
+constexpr auto angle_radians_richcompare = angle_richcompare<angle_radians_type, surface::angle_radians_eq>;
+constexpr auto angle_degrees_richcompare = angle_richcompare<angle_degrees_type, surface::angle_degrees_eq>;
+
 // ---------------------------------------------------------------------------
 // Tables
 
 ORVATH_ANGLE_RADIANS_TABLES
 ORVATH_ANGLE_DEGREES_TABLES
-
-PyType_Slot angle_radians_slots[] = {
-    {Py_tp_doc, const_cast<char*>(surface::angle_radians_doc)},
-    {Py_tp_dealloc, slot(holder_dealloc<AngleObject>)},
-    {Py_tp_new, slot(AngleConstructor<surface::angle_radians_new>::tp_new)},
-    {Py_tp_vectorcall, slot(AngleConstructor<surface::angle_radians_new>::vectorcall)},
-    {Py_tp_methods, angle_radians_methods},
-    {Py_tp_getset, angle_radians_getset},
-    {Py_tp_richcompare, slot(angle_richcompare<angle_radians_type, surface::angle_radians_eq>)},
-    {Py_tp_repr, slot(angle_radians_repr)},
-    {Py_nb_add, slot(angle_radians_combine<plus>)},
-    {Py_nb_subtract, slot(angle_radians_combine<minus>)},
-    {Py_nb_multiply, slot(angle_radians_scale<times>)},
-    {Py_nb_true_divide, slot(angle_radians_scale<over>)},
-    {Py_nb_negative, slot(angle_negative<new_angle_radians>)},
-    {0, nullptr},
-};
-
-PyType_Spec angle_radians_spec = {
-    .name = "builtins.AngleRadians",
-    .basicsize = sizeof(AngleObject),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = angle_radians_slots,
-};
-
-PyType_Slot angle_degrees_slots[] = {
-    {Py_tp_doc, const_cast<char*>(surface::angle_degrees_doc)},
-    {Py_tp_dealloc, slot(holder_dealloc<AngleObject>)},
-    {Py_tp_new, slot(AngleConstructor<surface::angle_degrees_new>::tp_new)},
-    {Py_tp_vectorcall, slot(AngleConstructor<surface::angle_degrees_new>::vectorcall)},
-    {Py_tp_methods, angle_degrees_methods},
-    {Py_tp_getset, angle_degrees_getset},
-    {Py_tp_richcompare, slot(angle_richcompare<angle_degrees_type, surface::angle_degrees_eq>)},
-    {Py_tp_repr, slot(angle_degrees_repr)},
-    {Py_nb_negative, slot(angle_negative<new_angle_degrees>)},
-    {0, nullptr},
-};
-
-PyType_Spec angle_degrees_spec = {
-    .name = "builtins.AngleDegrees",
-    .basicsize = sizeof(AngleObject),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = angle_degrees_slots,
-};
 
 }  // namespace
 

@@ -23,35 +23,25 @@ namespace orvath::bind {
 // (Value), how an argument is read (Arg: read, then get) and how a result is
 // built (make).
 
-// A number, through the float rule.
-struct Float {
-    using Value = double;
-    using Param = double;
+// A value converted by Read and built by Make: numbers through the float
+// rule, bools through the bool rule.
+template <class V, bool (*Read)(PyObject*, const char*, V&) noexcept, PyObject* (*Make)(V) noexcept>
+struct Scalar {
+    using Value = V;
+    using Param = V;
     class Arg {
     public:
-        bool read(PyObject* o, const char* name) noexcept { return arg_double(o, name, v_); }
-        double get() const noexcept { return v_; }
+        bool read(PyObject* o, const char* name) noexcept { return Read(o, name, v_); }
+        V get() const noexcept { return v_; }
 
     private:
-        double v_ = 0.0;
+        V v_{};
     };
-    static PyObject* make(double v) noexcept { return new_float(v); }
+    static PyObject* make(V v) noexcept { return Make(v); }
 };
 
-// A bool, through the bool rule.
-struct Bool {
-    using Value = bool;
-    using Param = bool;
-    class Arg {
-    public:
-        bool read(PyObject* o, const char* name) noexcept { return arg_bool(o, name, v_); }
-        bool get() const noexcept { return v_; }
-
-    private:
-        bool v_ = false;
-    };
-    static PyObject* make(bool v) noexcept { return new_bool(v); }
-};
+using Float = Scalar<double, arg_double, new_float>;
+using Bool = Scalar<bool, arg_bool, new_bool>;
 
 // An instance of one of the classes, held while the call runs.
 template <class O, PyTypeObject* (*Type)() noexcept, auto Make>
@@ -82,14 +72,14 @@ using Circle = Instance<CircleObject, circle_type, new_circle>;
 template <class R, class... A>
 using CoreFn = typename R::Value (*)(typename A::Param...);
 
-// Reads the parsed arguments `a` as A..., then builds R from fn(arguments).
-// The held arguments are released after the result exists.
-template <class R, class... A, class Fn>
+// Reads the parsed arguments `a` as A..., then answers fn(arguments), which
+// builds the result. The held arguments are released after it exists.
+template <class... A, class Fn>
 inline PyObject* apply(const Signature& sig, PyObject* const* a, Fn&& fn) noexcept {
     return [&]<std::size_t... I>(std::index_sequence<I...>) -> PyObject* {
         std::tuple<typename A::Arg...> args;
         if (!(std::get<I>(args).read(a[I], sig.name(I)) && ...)) return nullptr;
-        return R::make(fn(std::get<I>(args).get()...));
+        return fn(std::get<I>(args).get()...);
     }(std::index_sequence_for<A...>{});
 }
 
@@ -103,7 +93,7 @@ struct Method {
     static PyObject* call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
         return read_with<typename Self::Obj>(
             self, Sig, args, nargs, kwnames, [](const typename Self::Value& v, PyObject* const* a) {
-                return apply<R, A...>(Sig, a, [&v](typename A::Param... x) { return F(v, x...); });
+                return apply<A...>(Sig, a, [&v](typename A::Param... x) { return R::make(F(v, x...)); });
             });
     }
 };
@@ -126,7 +116,9 @@ template <class R, class... A>
 struct Function {
     template <const Signature& Sig, CoreFn<R, A...> F>
     static PyObject* call(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-        return call_with(Sig, args, nargs, kwnames, [](PyObject* const* a) { return apply<R, A...>(Sig, a, F); });
+        return call_with(Sig, args, nargs, kwnames, [](PyObject* const* a) {
+            return apply<A...>(Sig, a, [](typename A::Param... x) { return R::make(F(x...)); });
+        });
     }
 };
 
@@ -135,6 +127,17 @@ struct Function<R> {
     template <CoreFn<R> F>
     static PyObject* call(PyObject*, PyObject*) noexcept {
         return R::make(F());
+    }
+};
+
+// A constructor: the instance of `type` holding F(arguments).
+template <class Self, class... A>
+struct Make {
+    template <const Signature& Sig, CoreFn<Self, A...> F>
+    static PyObject* make(PyTypeObject* type, PyObject* const* a) noexcept {
+        return apply<A...>(Sig, a, [type](typename A::Param... x) {
+            return new_holder<typename Self::Obj>(type, F(x...));
+        });
     }
 };
 

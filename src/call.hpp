@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "core/borrow.hpp"
+#include "core/float_text.hpp"
 #include "signature.hpp"
 #include "surface.hpp"
 
@@ -192,10 +193,12 @@ using BorrowWord = core::BasicBorrowWord<true>;
 using BorrowWord = core::BasicBorrowWord<false>;
 #endif
 
-// A borrow held for the guard's lifetime; false when the word refused it.
-template <bool (BorrowWord::*Take)() noexcept, void (BorrowWord::*Release)() noexcept>
+// A borrow held for the guard's lifetime; false when the word refused it,
+// and refused() then raises the error for that.
+template <bool (BorrowWord::*Take)() noexcept, void (BorrowWord::*Release)() noexcept, err::Fail (*Refused)() noexcept>
 class BorrowGuard {
 public:
+    static err::Fail refused() noexcept { return Refused(); }
     explicit BorrowGuard(BorrowWord& w) noexcept : w_((w.*Take)() ? &w : nullptr) {}
     BorrowGuard(const BorrowGuard&) = delete;
     BorrowGuard& operator=(const BorrowGuard&) = delete;
@@ -206,8 +209,9 @@ private:
     BorrowWord* w_;
 };
 
-using SharedBorrow = BorrowGuard<&BorrowWord::try_shared, &BorrowWord::release_shared>;
-using ExclusiveBorrow = BorrowGuard<&BorrowWord::try_exclusive, &BorrowWord::release_exclusive>;
+using SharedBorrow = BorrowGuard<&BorrowWord::try_shared, &BorrowWord::release_shared, err::already_mutably_borrowed>;
+using ExclusiveBorrow =
+    BorrowGuard<&BorrowWord::try_exclusive, &BorrowWord::release_exclusive, err::already_borrowed>;
 
 // ---------------------------------------------------------------------------
 // Objects: the header, the value, the borrow word. Nothing else.
@@ -222,26 +226,26 @@ struct Holder {
 template <class Obj>
 inline Obj* as(PyObject* o) noexcept { return reinterpret_cast<Obj*>(o); }
 
-// Runs fn(value) under a shared borrow of the receiver, which spans the whole
-// computation and the building of the result.
-template <class Obj, class Fn>
-inline auto read(PyObject* self, Fn&& fn) noexcept {
+// Runs fn(value) under the receiver's borrow of kind Guard, which spans the
+// whole computation and the building of the result.
+template <class Guard, class Obj, class Fn>
+inline auto borrowed(PyObject* self, Fn&& fn) noexcept {
     Obj* obj = as<Obj>(self);
-    SharedBorrow borrow(obj->borrow);
+    Guard borrow(obj->borrow);
     using R = decltype(fn(obj->value));
-    if (!borrow) return static_cast<R>(err::already_mutably_borrowed());
+    if (!borrow) return static_cast<R>(Guard::refused());
     return fn(obj->value);
 }
 
-// Runs fn(value) under the receiver's exclusive borrow: the members that
-// change an object.
+// The members that read an object, and those that change it.
+template <class Obj, class Fn>
+inline auto read(PyObject* self, Fn&& fn) noexcept {
+    return borrowed<SharedBorrow, Obj>(self, fn);
+}
+
 template <class Obj, class Fn>
 inline auto write(PyObject* self, Fn&& fn) noexcept {
-    Obj* obj = as<Obj>(self);
-    ExclusiveBorrow borrow(obj->borrow);
-    using R = decltype(fn(obj->value));
-    if (!borrow) return static_cast<R>(err::already_borrowed());
-    return fn(obj->value);
+    return borrowed<ExclusiveBorrow, Obj>(self, fn);
 }
 
 // "Vec3d" for builtins.Vec3d: every orvath class is named builtins.<Class>.
@@ -299,24 +303,26 @@ PyObject* const* parse_tuple(const Signature& sig, PyObject* args, PyObject* kwa
                              PyObject** buf) noexcept;
 
 // A method with parameters: parse, then fn(value, args) under the receiver's
-// shared borrow, which is taken before any argument is converted.
+// borrow of kind Guard, which is taken before any argument is converted.
+template <class Guard, class Obj, class Fn>
+inline PyObject* borrowed_with(PyObject* self, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                               PyObject* kwnames, Fn&& fn) noexcept {
+    PyObject* buf[surface::kMaxParams];
+    PyObject* const* a = parse_args(sig, args, nargs, kwnames, buf);
+    if (a == nullptr) return nullptr;
+    return borrowed<Guard, Obj>(self, [&](auto& value) -> PyObject* { return fn(value, a); });
+}
+
 template <class Obj, class Fn>
 inline PyObject* read_with(PyObject* self, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames, Fn&& fn) noexcept {
-    PyObject* buf[surface::kMaxParams];
-    PyObject* const* a = parse_args(sig, args, nargs, kwnames, buf);
-    if (a == nullptr) return nullptr;
-    return read<Obj>(self, [&](auto& value) -> PyObject* { return fn(value, a); });
+    return borrowed_with<SharedBorrow, Obj>(self, sig, args, nargs, kwnames, fn);
 }
 
-// The same under the exclusive borrow.
 template <class Obj, class Fn>
 inline PyObject* write_with(PyObject* self, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames, Fn&& fn) noexcept {
-    PyObject* buf[surface::kMaxParams];
-    PyObject* const* a = parse_args(sig, args, nargs, kwnames, buf);
-    if (a == nullptr) return nullptr;
-    return write<Obj>(self, [&](auto& value) -> PyObject* { return fn(value, a); });
+    return borrowed_with<ExclusiveBorrow, Obj>(self, sig, args, nargs, kwnames, fn);
 }
 
 // A function or static method with parameters: parse, then fn(args).
@@ -495,6 +501,22 @@ inline PyObject* or_else(PyObject* answer, Fn&& next) noexcept {
     return next();
 }
 
+// A comparison of two instances of `type`: fn(a, b) on copies of both values;
+// NotImplemented when `self` cannot be read or `other` is not ours. A busy
+// `other` is a fault (found at `where`): a write is in flight, which no
+// comparison can answer honestly.
+template <class Obj, class Fn>
+inline PyObject* compare(PyObject* self, PyObject* other, PyTypeObject* type, err::Where where, Fn&& fn) noexcept {
+    typename Obj::Value a, b;
+    if (copy_value<Obj>(self, type, a) != Copy::Copied) Py_RETURN_NOTIMPLEMENTED;
+    switch (copy_value<Obj>(other, type, b)) {
+        case Copy::Copied: return fn(a, b);
+        case Copy::NotOurs: Py_RETURN_NOTIMPLEMENTED;
+        case Copy::Busy: break;
+    }
+    return err::busy_operand(where);
+}
+
 // `!=` of the classes that have no rule of their own for it: the negated truth
 // of `==` through the whole protocol, so a foreign operand falls back to
 // identity like any other object and the two answers always agree.
@@ -521,5 +543,12 @@ inline PyObject* new_bool(bool v) noexcept { return Py_NewRef(v ? Py_True : Py_F
 
 // A new list of floats.
 PyObject* float_list(const double* values, std::size_t n) noexcept;
+
+// The text "Name(a, b, c)" of a repr.
+template <std::size_t L, std::size_t N>
+inline PyObject* call_text(const char (&name)[L], const double (&values)[N]) noexcept {
+    char text[core::call_text_max(L - 1, N)];
+    return PyUnicode_FromStringAndSize(text, static_cast<Py_ssize_t>(core::format_call(name, values, N, text)));
+}
 
 }  // namespace orvath

@@ -24,6 +24,28 @@ int add_name(PyObject* module, const char* name, PyObject* value) noexcept {
     return PyObject_SetAttr(module, text.get(), value);
 }
 
+// The definition of a module with no state of its own, safe without the
+// interpreter lock, whose execution runs Exec.
+template <const char* Name, int (*Exec)(PyObject*) noexcept>
+struct Module {
+    static inline PyModuleDef_Slot slots[] = {
+        {Py_mod_exec, reinterpret_cast<void*>(Exec)},
+        {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+        {0, nullptr},
+    };
+    static inline PyModuleDef def = {
+        .m_base = PyModuleDef_HEAD_INIT,
+        .m_name = Name,
+        .m_doc = "",
+        .m_size = 0,
+        .m_methods = nullptr,
+        .m_slots = slots,
+        .m_traverse = nullptr,
+        .m_clear = nullptr,
+        .m_free = nullptr,
+    };
+};
+
 // A published name: a class, a function, or (neither) the submodule.
 struct Published {
     const char* name;
@@ -59,23 +81,8 @@ std::atomic<std::int64_t> g_geometry_interpreter{-1};
 
 int geometry_exec(PyObject* module) noexcept { return publish(module, geometry_names); }
 
-PyModuleDef_Slot geometry_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(geometry_exec)},
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
-    {0, nullptr},
-};
-
-PyModuleDef geometry_def = {
-    .m_base = PyModuleDef_HEAD_INIT,
-    .m_name = "orvath.geometry",
-    .m_doc = "",
-    .m_size = 0,
-    .m_methods = nullptr,
-    .m_slots = geometry_slots,
-    .m_traverse = nullptr,
-    .m_clear = nullptr,
-    .m_free = nullptr,
-};
+constexpr char kGeometryName[] = "orvath.geometry";
+using GeometryModule = Module<kGeometryName, geometry_exec>;
 
 // types.SimpleNamespace, looked up once: the submodule's ModuleSpec stand-in is built from it.
 PyObject* simple_namespace() noexcept {
@@ -102,8 +109,8 @@ Ref make_geometry() noexcept {
     if (!empty) return {};
     Ref module_spec = Ref::steal(PyObject_Call(ns, empty.get(), kwargs.get()));
     if (!module_spec) return {};
-    Ref module = Ref::steal(PyModule_FromDefAndSpec2(&geometry_def, module_spec.get(), PYTHON_API_VERSION));
-    if (!module || PyModule_ExecDef(module.get(), &geometry_def) < 0) return {};
+    Ref module = Ref::steal(PyModule_FromDefAndSpec2(&GeometryModule::def, module_spec.get(), PYTHON_API_VERSION));
+    if (!module || PyModule_ExecDef(module.get(), &GeometryModule::def) < 0) return {};
     return module;
 }
 
@@ -123,28 +130,13 @@ int orvath_exec(PyObject* module) noexcept {
     return 0;
 }
 
-PyModuleDef_Slot orvath_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(orvath_exec)},
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
-    {0, nullptr},
-};
-
-PyModuleDef orvath_def = {
-    .m_base = PyModuleDef_HEAD_INIT,
-    .m_name = "orvath",
-    .m_doc = "",
-    .m_size = 0,
-    .m_methods = nullptr,
-    .m_slots = orvath_slots,
-    .m_traverse = nullptr,
-    .m_clear = nullptr,
-    .m_free = nullptr,
-};
+constexpr char kOrvathName[] = "orvath";
+using OrvathModule = Module<kOrvathName, orvath_exec>;
 
 }  // namespace
 }  // namespace orvath
 
 // PyMODINIT_FUNC: extern "C", exported (visibility on ELF and Mach-O, dllexport on Windows).
 PyMODINIT_FUNC PyInit_orvath(void) {
-    return PyModuleDef_Init(&orvath::orvath_def);
+    return PyModuleDef_Init(&orvath::OrvathModule::def);
 }

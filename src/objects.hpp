@@ -16,6 +16,8 @@ namespace orvath {
 using Vec3dObject = Holder<core::Vec3>;
 using QuatObject = Holder<core::Quat>;
 using AngleObject = Holder<double>;  // AngleRadians and AngleDegrees
+using AngleRadiansObject = AngleObject;
+using AngleDegreesObject = AngleObject;
 using PlaneObject = Holder<core::Plane>;
 using CircleObject = Holder<core::Circle>;
 

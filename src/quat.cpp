@@ -1,7 +1,6 @@
 // The Python class Quat: a holder of one quaternion value. Methods read the
 // value under the receiver's shared borrow and return new objects; only the
 // four component setters change an instance.
-#include "core/float_text.hpp"
 #include "bind.hpp"
 #include "objects.hpp"
 #include "surface.hpp"
@@ -125,8 +124,6 @@ PyObject* quat_make(PyTypeObject* type, PyObject* const* a) noexcept {
     return new_holder<QuatObject>(type, q);
 }
 
-using QuatConstructor = Constructor<surface::quat_new, quat_make>;
-
 // ---------------------------------------------------------------------------
 // Members that need more than a binder row: a matrix argument, results of
 // several objects.
@@ -185,53 +182,27 @@ PyObject* quat_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
     PyTypeObject* type = quat_type();
     if (type == nullptr) return nullptr;
-    core::Quat p, q;
-    if (copy_value<QuatObject>(self, type, p) != Copy::Copied) Py_RETURN_NOTIMPLEMENTED;
-    switch (copy_value<QuatObject>(other, type, q)) {
-        case Copy::Copied: break;
-        case Copy::NotOurs: Py_RETURN_NOTIMPLEMENTED;
-        case Copy::Busy: return err::busy_operand(ORVATH_HERE);
-    }
-    if (op == Py_EQ) return new_bool(core::approx_eq(p, q));
-    // != is the same four tests, each negated, not a second notion of equality.
-    return new_bool(!(std::fabs(p.w - q.w) < core::EPSILON) || !(std::fabs(p.i - q.i) < core::EPSILON) ||
-                    !(std::fabs(p.j - q.j) < core::EPSILON) || !(std::fabs(p.k - q.k) < core::EPSILON));
+    return compare<QuatObject>(self, other, type, ORVATH_HERE, [op](const core::Quat& p, const core::Quat& q) {
+        if (op == Py_EQ) return new_bool(core::approx_eq(p, q));
+        // != is the same four tests, each negated, not a second notion of equality.
+        return new_bool(!(std::fabs(p.w - q.w) < core::EPSILON) || !(std::fabs(p.i - q.i) < core::EPSILON) ||
+                        !(std::fabs(p.j - q.j) < core::EPSILON) || !(std::fabs(p.k - q.k) < core::EPSILON));
+    });
 }
 
 PyObject* quat_repr(PyObject* self) noexcept {
     return quat_read(self, [](const core::Quat& q) {
         const double parts[4] = {q.w, q.i, q.j, q.k};
-        char text[core::call_text_max(4, 4)];
-        return PyUnicode_FromStringAndSize(text, static_cast<Py_ssize_t>(core::format_call("Quat", parts, 4, text)));
+        return call_text("Quat", parts);
     });
 }
 
 // ---------------------------------------------------------------------------
 // Tables
 
-ORVATH_QUAT_TABLES
-
 // No hash slot: with rich comparison defined the interpreter makes the class
 // unhashable by itself.
-PyType_Slot quat_slots[] = {
-    {Py_tp_doc, const_cast<char*>(surface::quat_doc)},
-    {Py_tp_dealloc, slot(holder_dealloc<QuatObject>)},
-    {Py_tp_new, slot(QuatConstructor::tp_new)},
-    {Py_tp_vectorcall, slot(QuatConstructor::vectorcall)},
-    {Py_tp_richcompare, slot(quat_richcompare)},
-    {Py_tp_repr, slot(quat_repr)},
-    {Py_tp_methods, quat_methods},
-    {Py_tp_getset, quat_getset},
-    {0, nullptr},
-};
-
-PyType_Spec quat_spec = {
-    .name = "builtins.Quat",
-    .basicsize = sizeof(QuatObject),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = quat_slots,
-};
+ORVATH_QUAT_TABLES
 
 }  // namespace
 

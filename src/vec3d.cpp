@@ -3,7 +3,6 @@
 // object; only the x, y and z setters change an instance.
 #include <cstddef>
 
-#include "core/float_text.hpp"
 #include "core/hash.hpp"
 #include "bind.hpp"
 #include "objects.hpp"
@@ -31,8 +30,6 @@ PyObject* vec3d_make(PyTypeObject* type, PyObject* const* a) noexcept {
     return new_holder<Vec3dObject>(type, v);
 }
 
-using Vec3dConstructor = Constructor<surface::vec3d_new, vec3d_make>;
-
 // ---------------------------------------------------------------------------
 // Methods. The others are bound to their core functions in the generated
 // table.
@@ -49,7 +46,7 @@ PyObject* vec3d_to_array(PyObject* self, PyObject*) noexcept {
 
 // The receiver is borrowed before `index` is converted, so an __index__ that
 // writes to this vector meets the borrow and fails instead of racing.
-PyObject* vec3d_subscript(PyObject* self, PyObject* index) noexcept {
+PyObject* vec3d_getitem(PyObject* self, PyObject* index) noexcept {
     return vec3d_read(self, [index](const Vec3& v) -> PyObject* {
         std::uint64_t i;
         if (!arg_u64(index, surface::vec3d_getitem.name(0), i)) return nullptr;
@@ -65,7 +62,7 @@ PyObject* vec3d_subscript(PyObject* self, PyObject* index) noexcept {
 // Sequence iteration and `in` reach the components through this slot.
 PyObject* vec3d_item(PyObject* self, Py_ssize_t position) noexcept {
     Ref index = Ref::steal(PyLong_FromSsize_t(position));
-    return index ? vec3d_subscript(self, index.get()) : nullptr;
+    return index ? vec3d_getitem(self, index.get()) : nullptr;
 }
 
 // iter(v) yields x, y and z through the item slot above, so each component
@@ -89,30 +86,28 @@ PyObject* vec3d_scalar(PyObject* vector, PyObject* number) noexcept {
     });
 }
 
-PyObject* vec3d_multiply(PyObject* a, PyObject* b) noexcept {
+constexpr auto vec3d_add = vec3d_binary<core::add>;
+constexpr auto vec3d_sub = vec3d_binary<core::sub>;
+constexpr auto vec3d_truediv = vec3d_scalar<core::divide>;
+
+PyObject* vec3d_mul(PyObject* a, PyObject* b) noexcept {
     return or_else(vec3d_scalar<core::scale>(a, b), [=] { return vec3d_scalar<core::scale>(b, a); });
 }
 
-PyObject* vec3d_negative(PyObject* self) noexcept {
+PyObject* vec3d_neg(PyObject* self) noexcept {
     return vec3d_read(self, [](const Vec3& v) { return new_vec3d(core::negate(v)); });
 }
 
 // Equality within EPSILON; vectors have no ordering. A conflicting borrow on
 // the other operand is an internal fault here, not a fallback to identity.
 PyObject* vec3d_richcompare(PyObject* self, PyObject* other, int op) noexcept {
-    PyTypeObject* type = vec3d_type();
-    Vec3 lhs, rhs;
-    if (copy_value<Vec3dObject>(self, type, lhs) != Copy::Copied) Py_RETURN_NOTIMPLEMENTED;
-    switch (copy_value<Vec3dObject>(other, type, rhs)) {
-        case Copy::Copied: break;
-        case Copy::NotOurs: Py_RETURN_NOTIMPLEMENTED;
-        case Copy::Busy: return err::busy_operand(ORVATH_HERE);
-    }
-    switch (op) {
-        case Py_EQ: return new_bool(core::approx_eq(lhs, rhs));
-        case Py_NE: return new_bool(!core::approx_eq(lhs, rhs));
-        default: Py_RETURN_NOTIMPLEMENTED;
-    }
+    return compare<Vec3dObject>(self, other, vec3d_type(), ORVATH_HERE, [op](const Vec3& a, const Vec3& b) {
+        switch (op) {
+            case Py_EQ: return new_bool(core::approx_eq(a, b));
+            case Py_NE: return new_bool(!core::approx_eq(a, b));
+            default: Py_RETURN_NOTIMPLEMENTED;
+        }
+    });
 }
 
 Py_hash_t vec3d_hash(PyObject* self) noexcept {
@@ -122,8 +117,7 @@ Py_hash_t vec3d_hash(PyObject* self) noexcept {
 PyObject* vec3d_repr(PyObject* self) noexcept {
     return vec3d_read(self, [](const Vec3& v) {
         const double c[3] = {v.x, v.y, v.z};
-        char text[core::call_text_max(5, 3)];
-        return PyUnicode_FromStringAndSize(text, static_cast<Py_ssize_t>(core::format_call("Vec3d", c, 3, text)));
+        return call_text("Vec3d", c);
     });
 }
 
@@ -131,35 +125,6 @@ PyObject* vec3d_repr(PyObject* self) noexcept {
 // Tables
 
 ORVATH_VEC3D_TABLES
-
-PyType_Slot vec3d_slots[] = {
-    {Py_tp_doc, const_cast<char*>(surface::vec3d_doc)},
-    {Py_tp_dealloc, slot(holder_dealloc<Vec3dObject>)},
-    {Py_tp_new, slot(Vec3dConstructor::tp_new)},
-    {Py_tp_vectorcall, slot(Vec3dConstructor::vectorcall)},
-    {Py_tp_methods, vec3d_methods},
-    {Py_tp_getset, vec3d_getset},
-    {Py_tp_richcompare, slot(vec3d_richcompare)},
-    {Py_tp_hash, slot(vec3d_hash)},
-    {Py_tp_repr, slot(vec3d_repr)},
-    {Py_mp_subscript, slot(vec3d_subscript)},
-    {Py_sq_item, slot(vec3d_item)},
-    {Py_tp_iter, slot(vec3d_iter)},
-    {Py_nb_add, slot(vec3d_binary<core::add>)},
-    {Py_nb_subtract, slot(vec3d_binary<core::sub>)},
-    {Py_nb_multiply, slot(vec3d_multiply)},
-    {Py_nb_true_divide, slot(vec3d_scalar<core::divide>)},
-    {Py_nb_negative, slot(vec3d_negative)},
-    {0, nullptr},
-};
-
-PyType_Spec vec3d_spec = {
-    .name = "builtins.Vec3d",
-    .basicsize = sizeof(Vec3dObject),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = vec3d_slots,
-};
 
 }  // namespace
 

@@ -201,8 +201,6 @@ PyObject* vec_list_make(PyTypeObject* type, PyObject* const* a) noexcept {
     return new_vec_list(type, std::move(elements));
 }
 
-using VecListConstructor = Constructor<surface::vec_list_new, vec_list_make>;
-
 PyObject* vec_list_empty(PyObject*, PyObject*) noexcept { return new_vec_list(Elements()); }
 
 // from_array, from an exporter of rows of three numbers: any number format,
@@ -459,11 +457,11 @@ PyObject* vec_list_get_list(PyObject* self, void*) noexcept {
 // ---------------------------------------------------------------------------
 // Slots
 
-Py_ssize_t vec_list_length(PyObject* self) noexcept {
+Py_ssize_t vec_list_len(PyObject* self) noexcept {
     return vec_list_read(self, [](const Elements& e) { return static_cast<Py_ssize_t>(e.size()); });
 }
 
-PyObject* vec_list_subscript(PyObject* self, PyObject* key) noexcept {
+PyObject* vec_list_getitem(PyObject* self, PyObject* key) noexcept {
     return vec_list_read(self, [key](const Elements& elements) -> PyObject* {
         std::uint64_t index;
         if (!arg_u64(key, surface::vec_list_getitem.name(0), index)) return nullptr;
@@ -474,7 +472,7 @@ PyObject* vec_list_subscript(PyObject* self, PyObject* key) noexcept {
 
 PyObject* vec_list_item(PyObject* self, Py_ssize_t position) noexcept {
     Ref key = Ref::steal(PyLong_FromSsize_t(position));
-    return key ? vec_list_subscript(self, key.get()) : nullptr;
+    return key ? vec_list_getitem(self, key.get()) : nullptr;
 }
 
 PyObject* vec_list_iter(PyObject* self) noexcept {
@@ -532,7 +530,11 @@ PyObject* vec_list_scalar(PyObject* list, PyObject* number) noexcept {
     });
 }
 
-PyObject* vec_list_multiply(PyObject* left, PyObject* right) noexcept {
+constexpr auto vec_list_add = vec_list_offset<bulk::Add>;
+constexpr auto vec_list_sub = vec_list_offset<bulk::Sub>;
+constexpr auto vec_list_truediv = vec_list_scalar<bulk::Divide>;
+
+PyObject* vec_list_mul(PyObject* left, PyObject* right) noexcept {
     return or_else(vec_list_scalar<bulk::Scale>(left, right),
                    [=] { return vec_list_scalar<bulk::Scale>(right, left); });
 }
@@ -543,7 +545,7 @@ PyObject* vec_list_multiply(PyObject* left, PyObject* right) noexcept {
 // results into the viewed memory.
 constexpr Py_ssize_t kStrides[2] = {sizeof(Vec3), sizeof(double)};
 
-int vec_list_getbuffer(PyObject* self, Py_buffer* view, int flags) noexcept {
+int vec_list_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
     view->obj = nullptr;
     // A writer through the view would bypass the borrow word.
     if ((flags & PyBUF_WRITABLE) == PyBUF_WRITABLE) return err::not_writable();
@@ -579,7 +581,7 @@ int vec_list_getbuffer(PyObject* self, Py_buffer* view, int flags) noexcept {
     return 0;
 }
 
-void vec_list_releasebuffer(PyObject* self, Py_buffer* view) noexcept {
+void vec_list_release_buffer(PyObject* self, Py_buffer* view) noexcept {
     PyMem_Free(view->internal);
     vec_list(self)->value.exports.remove();
 }
@@ -613,35 +615,7 @@ PyObject* vec_list_iterator_next(PyObject* self) noexcept {
 // Tables
 
 ORVATH_VEC_LIST_TABLES
-
-PyType_Slot vec_list_slots[] = {
-    {Py_tp_doc, const_cast<char*>(surface::vec_list_doc)},
-    {Py_tp_dealloc, slot(holder_dealloc<VecListObject>)},
-    {Py_tp_new, slot(VecListConstructor::tp_new)},
-    {Py_tp_vectorcall, slot(VecListConstructor::vectorcall)},
-    {Py_tp_methods, vec_list_methods},
-    {Py_tp_getset, vec_list_getset},
-    {Py_tp_repr, slot(vec_list_repr)},
-    {Py_tp_iter, slot(vec_list_iter)},
-    {Py_mp_length, slot(vec_list_length)},
-    {Py_mp_subscript, slot(vec_list_subscript)},
-    {Py_sq_item, slot(vec_list_item)},
-    {Py_nb_add, slot(vec_list_offset<bulk::Add>)},
-    {Py_nb_subtract, slot(vec_list_offset<bulk::Sub>)},
-    {Py_nb_multiply, slot(vec_list_multiply)},
-    {Py_nb_true_divide, slot(vec_list_scalar<bulk::Divide>)},
-    {Py_bf_getbuffer, slot(vec_list_getbuffer)},
-    {Py_bf_releasebuffer, slot(vec_list_releasebuffer)},
-    {0, nullptr},
-};
-
-PyType_Spec vec_list_spec = {
-    .name = "builtins.VecList",
-    .basicsize = sizeof(VecListObject),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = vec_list_slots,
-};
+ORVATH_VEC_LIST_ITERATOR_TABLES
 
 // numpy's operators and ufuncs defer to the list's own (NEP 13): without this,
 // a numpy scalar on the left of * or + would take the list for an array
@@ -650,21 +624,6 @@ PyType_Spec vec_list_spec = {
 bool vec_list_finish(PyTypeObject* type) noexcept {
     return PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), "__array_ufunc__", Py_None) == 0;
 }
-
-PyType_Slot vec_list_iterator_slots[] = {
-    {Py_tp_dealloc, slot(holder_dealloc<VecListIteratorObject>)},
-    {Py_tp_iter, slot(vec_list_iterator_iter)},
-    {Py_tp_iternext, slot(vec_list_iterator_next)},
-    {0, nullptr},
-};
-
-PyType_Spec vec_list_iterator_spec = {
-    .name = "builtins.VecListIterator",
-    .basicsize = sizeof(VecListIteratorObject),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    .slots = vec_list_iterator_slots,
-};
 
 }  // namespace
 

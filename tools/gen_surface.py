@@ -215,6 +215,61 @@ def property_row(c, mem):
     return f"    {{{c_string(name_)}, {getter}, {setter}, nullptr, nullptr}},"
 
 
+# The type slot of each operator, and the function that fills it:
+# <class>_<suffix>. The comparisons share the one richcompare slot, __mul__
+# and __rmul__ the one multiply slot (the interpreter tries it both ways).
+OPERATOR_SLOTS = {
+    "__add__": [("Py_nb_add", "add")], "__sub__": [("Py_nb_subtract", "sub")],
+    "__mul__": [("Py_nb_multiply", "mul")], "__rmul__": [("Py_nb_multiply", "mul")],
+    "__truediv__": [("Py_nb_true_divide", "truediv")], "__neg__": [("Py_nb_negative", "neg")],
+    **{op: [("Py_tp_richcompare", "richcompare")]
+       for op in ("__eq__", "__ne__", "__lt__", "__le__", "__gt__", "__ge__")},
+    # Sequence iteration and `in` reach the items through sq_item.
+    "__getitem__": [("Py_mp_subscript", "getitem"), ("Py_sq_item", "item")],
+    "__len__": [("Py_mp_length", "len")], "__iter__": [("Py_tp_iter", "iter")],
+    "__next__": [("Py_tp_iternext", "next")], "__hash__": [("Py_tp_hash", "hash")],
+    "__repr__": [("Py_tp_repr", "repr")],
+    "__buffer__": [("Py_bf_getbuffer", "buffer")], "__release_buffer__": [("Py_bf_releasebuffer", "release_buffer")],
+}
+
+
+def type_lines(c, members):
+    """The constructor, slot table and PyType_Spec of class c. Its object type
+    is <Class>Object; a class with a constructor has its binder's maker, or
+    the hand-written <class>_make; one without cannot be instantiated from
+    Python."""
+    prefix = snake(c)
+    kinds_ = {m["kind"] for m in members}
+    lines, slots = [], []
+    has_ctor = "ctor" in kinds_
+    if has_ctor:
+        ctor = next(m for m in members if m["kind"] == "ctor")
+        make = f"{prefix}_make"
+        if "calls" in ctor:
+            make = (f"bind::Make<{kinds(surface.cls(c), *(a for _, a in ctor['params']))}>"
+                    f"::make<surface::{prefix}_new, {ctor['calls']}>")
+        lines.append(f"using {prefix}_constructor = Constructor<surface::{prefix}_new, {make}>;")
+        slots += [f"{{Py_tp_doc, const_cast<char*>(surface::{prefix}_doc)}}",
+                  f"{{Py_tp_new, slot({prefix}_constructor::tp_new)}}",
+                  f"{{Py_tp_vectorcall, slot({prefix}_constructor::vectorcall)}}"]
+    slots.append(f"{{Py_tp_dealloc, slot(holder_dealloc<{c}Object>)}}")
+    if kinds_ & {"method", "static"}:
+        slots.append(f"{{Py_tp_methods, {prefix}_methods}}")
+    if "property" in kinds_:
+        slots.append(f"{{Py_tp_getset, {prefix}_getset}}")
+    for m in members:
+        for slot_name, suffix in OPERATOR_SLOTS.get(m["name"], []) if m["kind"] in ("op", "slot") else []:
+            row = f"{{{slot_name}, slot({prefix}_{suffix})}}"
+            if row not in slots:
+                slots.append(row)
+    lines.append(f"PyType_Slot {prefix}_slots[] = {{")
+    lines += [f"    {row}," for row in slots] + ["    {0, nullptr},", "};"]
+    flags = "Py_TPFLAGS_DEFAULT" + ("" if has_ctor else " | Py_TPFLAGS_DISALLOW_INSTANTIATION")
+    lines.append(f"PyType_Spec {prefix}_spec = {{{c_string('builtins.' + c)}, sizeof({c}Object), 0, {flags}, "
+                 f"{prefix}_slots}};")
+    return lines
+
+
 def tables():
     """{home: lines} of the member tables and the publication order."""
     header = []
@@ -234,6 +289,7 @@ def tables():
             lines.append(f"PyGetSetDef {prefix}_getset[] = {{")
             lines += [property_row(c, m) for m in props]
             lines += ["    {nullptr, nullptr, nullptr, nullptr, nullptr},", "};"]
+        lines += type_lines(c, members)
         out[prefix] = lines
     lines = list(header) + ["PyMethodDef geometry_functions[] = {"]
     for f, fn in surface.FUNCTIONS.items():

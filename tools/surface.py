@@ -20,7 +20,8 @@ Annotations are small expression tuples:
 How a member is bound (the keywords of the row helpers; none of them reaches a
 typing record):
     calls="core::dot"         the core function the binder calls: receiver (for
-                              a method), then the parameters, in order
+                              a method), then the parameters, in order; for a
+                              constructor, the one that makes the value
     constant="core::PI"       a static answering that constant
     kernel="Dot"              a VecList member running bulk::Dot on the pool
     field="constant"          a property's field of the value, when not its
@@ -47,8 +48,8 @@ def cls(name):
 V = cls("Vec3d")
 
 
-def ctor(*params):
-    return {"kind": "ctor", "name": "__new__", "params": list(params)}
+def ctor(*params, **binding):
+    return {"kind": "ctor", "name": "__new__", "params": list(params), **binding}
 
 
 def prop(name, returns, settable=True, **binding):
@@ -214,7 +215,7 @@ CLASSES = {
         reduce_method(),
     ],
     "Plane": [
-        ctor(("normal", V), ("distance", FLOAT)),
+        ctor(("normal", V), ("distance", FLOAT), calls="core::make_plane"),
         prop("normal", V), prop("distance", FLOAT, field="constant"),
         static("from_point", [("normal", V), ("point", V)], cls("Plane"), calls="core::plane_from_point"),
         static("from_points", [("point1", V), ("point2", V), ("point3", V)], cls("Plane"),
@@ -227,7 +228,7 @@ CLASSES = {
         reduce_method(),
     ],
     "Circle": [
-        ctor(("center", V), ("radius", FLOAT), ("normal", V)),
+        ctor(("center", V), ("radius", FLOAT), ("normal", V), calls="core::make_circle"),
         prop("center", V), prop("radius", FLOAT), prop("normal", V),
         prop("area", FLOAT, settable=False, calls="core::area"),
         static("none", [], cls("Circle"), calls="core::circle_none"),

@@ -9,25 +9,6 @@
 namespace orvath {
 namespace {
 
-// ---------------------------------------------------------------------------
-// Lifecycle
-
-PyObject* circle_make(PyTypeObject* type, PyObject* const* args) noexcept {
-    const Signature& sig = surface::circle_new;
-    HeldArg<Vec3dObject> center;
-    if (!center.read(args[0], vec3d_type(), sig.name(0))) return nullptr;
-    double radius;
-    if (!arg_double(args[1], sig.name(1), radius)) return nullptr;
-    HeldArg<Vec3dObject> normal;
-    if (!normal.read(args[2], vec3d_type(), sig.name(2))) return nullptr;
-    return new_holder<CircleObject>(type, core::make_circle(center.value(), radius, normal.value()));
-}
-
-using CircleConstructor = Constructor<surface::circle_new, circle_make>;
-
-// ---------------------------------------------------------------------------
-// Slots
-
 // `==` answers NotImplemented unless both sides are readable circles, so a
 // foreign or busy operand falls back to the interpreter's identity rule; `!=`
 // is the negation of that whole protocol.
@@ -42,29 +23,8 @@ PyObject* circle_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     return new_bool(core::approx_eq(a, b));
 }
 
-// ---------------------------------------------------------------------------
-// Tables
-
+// Every other member is bound to its core function in the generated tables.
 ORVATH_CIRCLE_TABLES
-
-PyType_Slot circle_slots[] = {
-    {Py_tp_doc, const_cast<char*>(surface::circle_doc)},
-    {Py_tp_new, slot(CircleConstructor::tp_new)},
-    {Py_tp_vectorcall, slot(CircleConstructor::vectorcall)},
-    {Py_tp_dealloc, slot(holder_dealloc<CircleObject>)},
-    {Py_tp_richcompare, slot(circle_richcompare)},
-    {Py_tp_methods, circle_methods},
-    {Py_tp_getset, circle_getset},
-    {0, nullptr},
-};
-
-PyType_Spec circle_spec = {
-    .name = "builtins.Circle",
-    .basicsize = sizeof(CircleObject),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = circle_slots,
-};
 
 }  // namespace
 

@@ -10,23 +10,22 @@ namespace orvath {
 namespace {
 
 // The two crossings as a tuple, or the ValueError naming why there are none.
-struct Crossings {
-    using Value = core::CircleCircle;
-    static PyObject* make(const core::CircleCircle& r) noexcept {
-        if (r.outcome != core::CircleOutcome::Ok) return err::no_solution(core::outcome_message(r.outcome));
-        Ref first = Ref::steal(new_vec3d(r.first));
-        if (!first) return nullptr;
-        Ref second = Ref::steal(new_vec3d(r.second));
-        if (!second) return nullptr;
-        return PyTuple_Pack(2, first.get(), second.get());
-    }
-};
+PyObject* crossings(const core::CircleCircle& r) noexcept {
+    if (r.outcome != core::CircleOutcome::Ok) return err::no_solution(core::outcome_message(r.outcome));
+    Ref first = Ref::steal(new_vec3d(r.first));
+    if (!first) return nullptr;
+    Ref second = Ref::steal(new_vec3d(r.second));
+    if (!second) return nullptr;
+    return PyTuple_Pack(2, first.get(), second.get());
+}
 
 PyObject* geometry_circle_circle(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                  PyObject* kwnames) noexcept {
     const Signature& sig = surface::fn_circle_circle;
     return call_with(sig, args, nargs, kwnames, [&](PyObject* const* a) {
-        return bind::apply<Crossings, bind::Circle, bind::Circle>(sig, a, core::circle_circle);
+        return bind::apply<bind::Circle, bind::Circle>(sig, a, [](const core::Circle& c1, const core::Circle& c2) {
+            return crossings(core::circle_circle(c1, c2));
+        });
     });
 }
 
