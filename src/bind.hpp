@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -24,7 +25,7 @@ namespace orvath::bind {
 // built (make).
 
 // A value converted by Read and built by Make: numbers through the float
-// rule, bools through the bool rule.
+// rule, bools through the bool rule, indices through the unsigned integer rule.
 template <class V, bool (*Read)(PyObject*, const char*, V&) noexcept, PyObject* (*Make)(V) noexcept>
 struct Scalar {
     using Value = V;
@@ -42,6 +43,7 @@ struct Scalar {
 
 using Float = Scalar<double, arg_double, new_float>;
 using Bool = Scalar<bool, arg_bool, new_bool>;
+using Index = Scalar<std::uint64_t, arg_u64, new_index>;
 
 // An instance of one of the classes, held while the call runs.
 template <class O, PyTypeObject* (*Type)() noexcept, auto Make>

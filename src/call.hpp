@@ -540,6 +540,7 @@ void* slot(F* f) noexcept {
 // Results.
 inline PyObject* new_float(double v) noexcept { return PyFloat_FromDouble(v); }
 inline PyObject* new_bool(bool v) noexcept { return Py_NewRef(v ? Py_True : Py_False); }
+inline PyObject* new_index(std::uint64_t v) noexcept { return PyLong_FromUnsignedLongLong(v); }
 
 // A new list of floats.
 PyObject* float_list(const double* values, std::size_t n) noexcept;

@@ -303,10 +303,9 @@ PyObject* vec_list_extend(PyObject* self, PyObject* const* args, Py_ssize_t narg
 template <class Op, const Signature& Sig>
 PyObject* vec_list_bulk_with(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return vec_list_read_with(self, Sig, args, nargs, kwnames,
-                              [](const Elements& elements, PyObject* const* a) -> PyObject* {
-                                  HeldArg<Vec3dObject> other;
-                                  if (!other.read(a[0], vec3d_type(), Sig.name(0))) return nullptr;
-                                  return bulk_result(elements, Op{other.value()});
+                              [](const Elements& elements, PyObject* const* a) {
+                                  return bind::apply<bind::Vec3d>(
+                                      Sig, a, [&](const Vec3& other) { return bulk_result(elements, Op{other}); });
                               });
 }
 
@@ -317,9 +316,8 @@ PyObject* vec_list_bulk(PyObject* self, PyObject*) noexcept {
 }
 
 // The elements are already the triples, so the rows are built straight from
-// them while the borrow keeps them still.
-// It does not run on the pool, but like every bulk member it refuses with the
-// pool's fault when the pool cannot start.
+// them while the borrow keeps them still. This runs without the pool, but like
+// every bulk member it refuses with the pool's fault when the pool cannot start.
 PyObject* vec_list_to_array(PyObject* self, PyObject*) noexcept {
     return vec_list_read(self, [](const Elements& elements) -> PyObject* {
         if (bulk_pool() == nullptr) return nullptr;
@@ -380,22 +378,21 @@ PyObject* vec_list_minimum_distance_to(PyObject* self, PyObject* const* args, Py
     const Signature& sig = surface::vec_list_minimum_distance_to;
     return vec_list_read_with(
         self, sig, args, nargs, kwnames, [&](const Elements& elements, PyObject* const* a) -> PyObject* {
-            HeldArg<Vec3dObject> other;
-            if (!other.read(a[0], vec3d_type(), sig.name(0))) return nullptr;
-            std::uint64_t stride;
-            if (!arg_u64(a[1], sig.name(1), stride)) return nullptr;
-            if (stride == 0) return err::zero_stride(ORVATH_HERE);
-            core::Pool* pool = bulk_pool();
-            if (pool == nullptr) return nullptr;
-            if (elements.size() == 0) return err::empty_list(ORVATH_HERE);
-            const std::optional<bulk::Nearest> found =
-                bulk::minimum_distance_to(*pool, elements.data(), elements.size(), other.value(), stride);
-            if (!found) return err::chunk_failed(ORVATH_HERE);
-            Ref index = Ref::steal(PyLong_FromSize_t(found->index));
-            if (!index) return nullptr;
-            Ref distance = Ref::steal(new_float(found->distance));
-            if (!distance) return nullptr;
-            return PyTuple_Pack(2, index.get(), distance.get());
+            auto nearest = [&](const Vec3& other, std::uint64_t stride) -> PyObject* {
+                if (stride == 0) return err::zero_stride(ORVATH_HERE);
+                core::Pool* pool = bulk_pool();
+                if (pool == nullptr) return nullptr;
+                if (elements.size() == 0) return err::empty_list(ORVATH_HERE);
+                const std::optional<bulk::Nearest> found =
+                    bulk::minimum_distance_to(*pool, elements.data(), elements.size(), other, stride);
+                if (!found) return err::chunk_failed(ORVATH_HERE);
+                Ref index = Ref::steal(PyLong_FromSize_t(found->index));
+                if (!index) return nullptr;
+                Ref distance = Ref::steal(new_float(found->distance));
+                if (!distance) return nullptr;
+                return PyTuple_Pack(2, index.get(), distance.get());
+            };
+            return bind::apply<bind::Vec3d, bind::Index>(sig, a, nearest);
         });
 }
 
