@@ -72,30 +72,4 @@ void append_double(std::string& s, double v) {
     s.append(buf, format_double(v, buf));
 }
 
-std::size_t format_call(const char* name, const double* values, std::size_t n, char* out) noexcept {
-    const std::size_t length = std::strlen(name);
-    std::memcpy(out, name, length);
-    char* p = out + length;
-    *p++ = '(';
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i > 0) {
-            *p++ = ',';
-            *p++ = ' ';
-        }
-        p += format_double(values[i], p);
-    }
-    *p++ = ')';
-    return static_cast<std::size_t>(p - out);
-}
-
-void append_call(std::string& s, const char* name, const double* values, std::size_t n) {
-    s += name;
-    s += '(';
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i > 0) s += ", ";
-        append_double(s, values[i]);
-    }
-    s += ')';
-}
-
 }  // namespace orvath::core

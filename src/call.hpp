@@ -470,19 +470,22 @@ private:
 // an operand has three outcomes, as the interpreter's float has them:
 // converted (fn runs and its result, or its error, is the answer), not ours
 // (NotImplemented), or an error from fn once every operand converted.
+inline PyObject* declined() noexcept { Py_RETURN_NOTIMPLEMENTED; }
+
+// The same after a conversion that raised.
 inline PyObject* not_implemented() noexcept {
     err::discard();
-    Py_RETURN_NOTIMPLEMENTED;
+    return declined();
 }
 
 // fn(value) of an instance of `type` under its shared borrow, which lasts
 // while fn converts further operands and builds the result.
 template <class Obj, class Fn>
 inline PyObject* with_instance(PyObject* o, PyTypeObject* type, Fn&& fn) noexcept {
-    if (!is_instance(o, type)) return not_implemented();
+    if (!is_instance(o, type)) return declined();
     Obj* obj = as<Obj>(o);
     SharedBorrow borrow(obj->borrow);
-    if (!borrow) return not_implemented();
+    if (!borrow) return declined();
     return fn(obj->value);
 }
 
@@ -549,7 +552,8 @@ PyObject* float_list(const double* values, std::size_t n) noexcept;
 template <std::size_t L, std::size_t N>
 inline PyObject* call_text(const char (&name)[L], const double (&values)[N]) noexcept {
     char text[core::call_text_max(L - 1, N)];
-    return PyUnicode_FromStringAndSize(text, static_cast<Py_ssize_t>(core::format_call(name, values, N, text)));
+    const std::size_t n = core::format_call(name, L - 1, values, N, text);
+    return PyUnicode_FromStringAndSize(text, static_cast<Py_ssize_t>(n));
 }
 
 }  // namespace orvath
