@@ -470,19 +470,21 @@ private:
 // an operand has three outcomes, as the interpreter's float has them:
 // converted (fn runs and its result, or its error, is the answer), not ours
 // (NotImplemented), or an error from fn once every operand converted.
+// declined() answers it where no error can be pending.
 inline PyObject* declined() noexcept { Py_RETURN_NOTIMPLEMENTED; }
 
-// The same after a conversion that raised.
+// The same after a conversion (or the creation of a type) that raised.
 inline PyObject* not_implemented() noexcept {
     err::discard();
     return declined();
 }
 
 // fn(value) of an instance of `type` under its shared borrow, which lasts
-// while fn converts further operands and builds the result.
+// while fn converts further operands and builds the result. A null `type`
+// is one whose creation failed.
 template <class Obj, class Fn>
 inline PyObject* with_instance(PyObject* o, PyTypeObject* type, Fn&& fn) noexcept {
-    if (!is_instance(o, type)) return declined();
+    if (!is_instance(o, type)) return type ? declined() : not_implemented();
     Obj* obj = as<Obj>(o);
     SharedBorrow borrow(obj->borrow);
     if (!borrow) return declined();
