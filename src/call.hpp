@@ -52,8 +52,9 @@ private:
 // ---------------------------------------------------------------------------
 // Errors. Each helper sets the exception and returns the failure sentinel, so
 // call sites read `return err::...;`. Every fault text and every call that
-// sets or clears the interpreter's error lives behind one of them; all are
-// cold, so the paths that reach them stay out of the way of the hot code.
+// sets or clears the interpreter's error lives behind one of them (in
+// call.cpp); all are cold, so the paths that reach them stay out of the way of
+// the hot code.
 namespace err {
 struct Fail {
     // nullptr for object results and parsed-argument arrays.
@@ -263,7 +264,7 @@ template <class Obj, class... A>
 inline PyObject* new_holder(PyTypeObject* type, A&&... value) noexcept {
     if (type == nullptr) return nullptr;
     void* mem = PyObject_Malloc(sizeof(Obj));
-    if (mem == nullptr) return PyErr_NoMemory();
+    if (mem == nullptr) return err::no_memory();
     Obj* obj = static_cast<Obj*>(mem);
     PyObject_Init(reinterpret_cast<PyObject*>(obj), type);
     new (&obj->value) typename Obj::Value{std::forward<A>(value)...};
