@@ -26,6 +26,12 @@ static_assert(std::bit_cast<std::uint64_t>(QUARTER_PI) == 0x3FE921FB54442D18ULL)
 static_assert(std::bit_cast<std::uint64_t>(THIRD_PI) == 0x3FF0C152382D7365ULL);
 static_assert(std::bit_cast<std::uint64_t>(SIXTH_PI) == 0x3FE0C152382D7365ULL);
 
+// The C library's functions of one double, as functions of this layer (the
+// standard ones are overloaded and may not have their address taken).
+inline double sin(double x) noexcept { return std::sin(x); }
+inline double cos(double x) noexcept { return std::cos(x); }
+inline double tan(double x) noexcept { return std::tan(x); }
+
 // A zero denominator gives an infinity signed like that zero; cot is not
 // cos/sin, so it agrees with 1/tan to the bit.
 inline double sec(double x) noexcept { return 1.0 / std::cos(x); }

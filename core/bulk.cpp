@@ -182,13 +182,8 @@ TextStatus format_elements(Pool& pool, const Vec3* in, std::size_t n, std::strin
             text.reserve((end - begin) * 32);
             for (std::size_t i = begin; i < end; ++i) {
                 if (i != begin) text += '\n';
-                text += "Vec3d(";
-                append_double(text, in[i].x);
-                text += ", ";
-                append_double(text, in[i].y);
-                text += ", ";
-                append_double(text, in[i].z);
-                text += ')';
+                const double c[3] = {in[i].x, in[i].y, in[i].z};
+                append_call(text, "Vec3d", c, 3);
             }
         } catch (const std::bad_alloc&) {
             out_of_memory.store(true, std::memory_order_relaxed);

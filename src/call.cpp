@@ -126,6 +126,43 @@ Fail panic_at(const char* file, int line, const char* message) noexcept {
     return {};
 }
 
+Fail busy_operand(Where w) noexcept {
+    return panic_at(w.file, w.line, "Already mutably borrowed: PyBorrowError");
+}
+Fail axis_out_of_range(Where w) noexcept { return panic_at(w.file, w.line, "assertion failed: axis <= 2"); }
+Fail zero_stride(Where w) noexcept { return panic_at(w.file, w.line, "assertion failed: stride != 0"); }
+Fail empty_list(Where w) noexcept {
+    return panic_at(w.file, w.line, "called `Option::unwrap()` on a `None` value");
+}
+Fail chunk_failed(Where w) noexcept {
+    return panic_at(w.file, w.line, "a bulk operation chunk failed; its partial output was discarded");
+}
+Fail indices_changed(Where w) noexcept {
+    return panic_at(w.file, w.line, "the indices of take changed while they were read");
+}
+Fail pool_failed(Where w, const char* reason) noexcept { return panic_at(w.file, w.line, reason); }
+
+// The error __all__ raised is replaced by the fault.
+Fail not_published(Where w) noexcept {
+    PyErr_Clear();
+    return panic_at(w.file, w.line, "could not append __name__ to __all__");
+}
+
+Fail no_solution(const char* message) noexcept { return raise(PyExc_ValueError, message); }
+
+Fail subinterpreter() noexcept {
+    return raise(PyExc_ImportError,
+                 "orvath does not support subinterpreters: it was already imported by another "
+                 "interpreter of this process");
+}
+
+Fail str_items(const char* arg) noexcept {
+    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    return argument(arg);
+}
+
+void discard() noexcept { PyErr_Clear(); }
+
 Fail not_writable() noexcept { return raise(PyExc_BufferError, "Object is not writable."); }
 
 Fail not_fortran_contiguous() noexcept {
@@ -251,7 +288,7 @@ Fail state_size(const char* class_name, std::size_t bytes, bool multiple, Py_ssi
     return {};
 }
 
-Fail empty_list(const char* what) noexcept {
+Fail empty_reduction(const char* what) noexcept {
     PyErr_Format(PyExc_ValueError, "%s of an empty VecList", what);
     return {};
 }

@@ -20,16 +20,56 @@ int add_name(PyObject* module, const char* name, PyObject* value) noexcept {
     }
     Ref text = Ref::steal(PyUnicode_FromString(name));
     if (!text) return -1;
-    if (!PyList_Check(all.get()) || PyList_Append(all.get(), text.get()) < 0) {
-        PyErr_Clear();
-        return ORVATH_PANIC("could not append __name__ to __all__");
-    }
+    if (!PyList_Check(all.get()) || PyList_Append(all.get(), text.get()) < 0) return err::not_published(ORVATH_HERE);
     return PyObject_SetAttr(module, text.get(), value);
 }
 
-int add_class(PyObject* module, PyTypeObject* type) noexcept {
-    if (type == nullptr) return -1;
-    return add_name(module, short_name(type), reinterpret_cast<PyObject*>(type));
+// The definition of a module with no state of its own, safe without the
+// interpreter lock, whose execution runs Exec.
+template <const char* Name, int (*Exec)(PyObject*) noexcept>
+struct Module {
+    static inline PyModuleDef_Slot slots[] = {
+        {Py_mod_exec, reinterpret_cast<void*>(Exec)},
+        {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+        {0, nullptr},
+    };
+    static inline PyModuleDef def = {
+        .m_base = PyModuleDef_HEAD_INIT,
+        .m_name = Name,
+        .m_doc = "",
+        .m_size = 0,
+        .m_methods = nullptr,
+        .m_slots = slots,
+        .m_traverse = nullptr,
+        .m_clear = nullptr,
+        .m_free = nullptr,
+    };
+};
+
+// A published name: a class, a function, or (neither) the submodule.
+struct Published {
+    const char* name;
+    PyTypeObject* (*type)() noexcept;
+    PyMethodDef* function;
+};
+
+Ref make_geometry() noexcept;
+
+ORVATH_MODULES_TABLES
+
+// Publishes `names` in their order, ending at the null name.
+int publish(PyObject* module, const Published* names) noexcept {
+    Ref module_name = Ref::steal(PyModule_GetNameObject(module));
+    if (!module_name) return -1;
+    for (const Published* n = names; n->name != nullptr; ++n) {
+        Ref value;
+        if (n->type != nullptr) value = Ref::borrow(reinterpret_cast<PyObject*>(n->type()));
+        else if (n->function != nullptr)
+            value = Ref::steal(PyCMethod_New(n->function, module, module_name.get(), nullptr));
+        else value = make_geometry();
+        if (add_name(module, n->name, value.get()) < 0) return -1;
+    }
+    return 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -39,34 +79,10 @@ int add_class(PyObject* module, PyTypeObject* type) noexcept {
 // process-wide, so a second interpreter is refused.
 std::atomic<std::int64_t> g_geometry_interpreter{-1};
 
-int geometry_exec(PyObject* module) noexcept {
-    if (add_class(module, circle_type()) < 0) return -1;
-    Ref module_name = Ref::steal(PyModule_GetNameObject(module));
-    if (!module_name) return -1;
-    for (PyMethodDef* def = geometry_functions; def->ml_name != nullptr; ++def) {
-        Ref fn = Ref::steal(PyCMethod_New(def, module, module_name.get(), nullptr));
-        if (add_name(module, def->ml_name, fn.get()) < 0) return -1;
-    }
-    return add_class(module, plane_type());
-}
+int geometry_exec(PyObject* module) noexcept { return publish(module, geometry_names); }
 
-PyModuleDef_Slot geometry_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(geometry_exec)},
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
-    {0, nullptr},
-};
-
-PyModuleDef geometry_def = {
-    .m_base = PyModuleDef_HEAD_INIT,
-    .m_name = "orvath.geometry",
-    .m_doc = "",
-    .m_size = 0,
-    .m_methods = nullptr,
-    .m_slots = geometry_slots,
-    .m_traverse = nullptr,
-    .m_clear = nullptr,
-    .m_free = nullptr,
-};
+constexpr char kGeometryName[] = "orvath.geometry";
+using GeometryModule = Module<kGeometryName, geometry_exec>;
 
 // types.SimpleNamespace, looked up once: the submodule's ModuleSpec stand-in is built from it.
 PyObject* simple_namespace() noexcept {
@@ -82,9 +98,7 @@ Ref make_geometry() noexcept {
     if (id == -1 && PyErr_Occurred()) return {};
     std::int64_t expected = -1;
     if (!g_geometry_interpreter.compare_exchange_strong(expected, id) && expected != id) {
-        PyErr_SetString(PyExc_ImportError,
-                        "orvath does not support subinterpreters: it was already imported by another "
-                        "interpreter of this process");
+        err::subinterpreter();
         return {};
     }
     PyObject* ns = simple_namespace();
@@ -95,8 +109,8 @@ Ref make_geometry() noexcept {
     if (!empty) return {};
     Ref module_spec = Ref::steal(PyObject_Call(ns, empty.get(), kwargs.get()));
     if (!module_spec) return {};
-    Ref module = Ref::steal(PyModule_FromDefAndSpec2(&geometry_def, module_spec.get(), PYTHON_API_VERSION));
-    if (!module || PyModule_ExecDef(module.get(), &geometry_def) < 0) return {};
+    Ref module = Ref::steal(PyModule_FromDefAndSpec2(&GeometryModule::def, module_spec.get(), PYTHON_API_VERSION));
+    if (!module || PyModule_ExecDef(module.get(), &GeometryModule::def) < 0) return {};
     return module;
 }
 
@@ -105,49 +119,24 @@ Ref make_geometry() noexcept {
 
 int orvath_exec(PyObject* module) noexcept {
     if (!init_param_names()) return -1;
-    if (add_class(module, angle_degrees_type()) < 0) return -1;
-    if (add_class(module, angle_radians_type()) < 0) return -1;
-    if (add_class(module, quat_type()) < 0) return -1;
-    if (add_class(module, vec_list_type()) < 0) return -1;
-    if (add_class(module, vec3d_type()) < 0) return -1;
-    Ref geometry = make_geometry();
-    if (!geometry) return -1;
-    Ref full = Ref::steal(PyModule_GetNameObject(geometry.get()));
-    if (!full) return -1;
-    const char* text = PyUnicode_AsUTF8(full.get());
-    if (text == nullptr) return -1;
-    const char* dot = std::strrchr(text, '.');
-    if (add_name(module, dot ? dot + 1 : text, geometry.get()) < 0) return -1;
-    // The reconstructor that pickles name: an attribute, but not published.
+    if (publish(module, orvath_names) < 0) return -1;
+    // The functions that pickles name: attributes, but not published.
     Ref module_name = Ref::steal(PyModule_GetNameObject(module));
     if (!module_name) return -1;
-    Ref restore = Ref::steal(PyCMethod_New(&restore_function, module, module_name.get(), nullptr));
-    if (!restore) return -1;
-    return PyObject_SetAttrString(module, restore_function.ml_name, restore.get());
+    for (PyMethodDef* const* def = private_functions; *def != nullptr; ++def) {
+        Ref fn = Ref::steal(PyCMethod_New(*def, module, module_name.get(), nullptr));
+        if (!fn || PyObject_SetAttrString(module, (*def)->ml_name, fn.get()) < 0) return -1;
+    }
+    return 0;
 }
 
-PyModuleDef_Slot orvath_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(orvath_exec)},
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
-    {0, nullptr},
-};
-
-PyModuleDef orvath_def = {
-    .m_base = PyModuleDef_HEAD_INIT,
-    .m_name = "orvath",
-    .m_doc = "",
-    .m_size = 0,
-    .m_methods = nullptr,
-    .m_slots = orvath_slots,
-    .m_traverse = nullptr,
-    .m_clear = nullptr,
-    .m_free = nullptr,
-};
+constexpr char kOrvathName[] = "orvath";
+using OrvathModule = Module<kOrvathName, orvath_exec>;
 
 }  // namespace
 }  // namespace orvath
 
 // PyMODINIT_FUNC: extern "C", exported (visibility on ELF and Mach-O, dllexport on Windows).
 PyMODINIT_FUNC PyInit_orvath(void) {
-    return PyModuleDef_Init(&orvath::orvath_def);
+    return PyModuleDef_Init(&orvath::OrvathModule::def);
 }

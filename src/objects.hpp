@@ -3,9 +3,7 @@
 // that one class uses for another's values.
 #pragma once
 
-#include <bit>
-#include <cstdint>
-#include <cstring>
+#include <cstddef>
 
 #include "call.hpp"
 #include "core/buffer.hpp"
@@ -19,6 +17,8 @@ namespace orvath {
 using Vec3dObject = Holder<core::Vec3>;
 using QuatObject = Holder<core::Quat>;
 using AngleObject = Holder<double>;  // AngleRadians and AngleDegrees
+using AngleRadiansObject = AngleObject;
+using AngleDegreesObject = AngleObject;
 using PlaneObject = Holder<core::Plane>;
 using CircleObject = Holder<core::Circle>;
 
@@ -69,19 +69,9 @@ PyObject* vec_list_from_state(const unsigned char* data, std::size_t n) noexcept
 // it takes over (in src/float_array.cpp).
 PyObject* float_array(core::Buffer<double>&& values) noexcept;
 
-// One double of a state block, at any alignment.
-inline void store_le(unsigned char* p, double d) noexcept {
-    std::uint64_t bits = std::bit_cast<std::uint64_t>(d);
-    if constexpr (std::endian::native == std::endian::big) bits = __builtin_bswap64(bits);
-    std::memcpy(p, &bits, sizeof bits);
-}
-
-inline double load_le(const unsigned char* p) noexcept {
-    std::uint64_t bits;
-    std::memcpy(&bits, p, sizeof bits);
-    if constexpr (std::endian::native == std::endian::big) bits = __builtin_bswap64(bits);
-    return std::bit_cast<double>(bits);
-}
+// The state block of n vectors, written serially (the pool copies it on a
+// little-endian machine, where it is the elements' own memory).
+void store_vectors(const core::Vec3* v, std::size_t n, unsigned char* out) noexcept;
 
 inline PyObject* new_vec3d(const core::Vec3& v) noexcept { return new_holder<Vec3dObject>(vec3d_type(), v); }
 // The tuple (Vec3d(a), Vec3d(b)).

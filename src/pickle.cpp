@@ -6,61 +6,41 @@
 // payloads), and the same block on every machine. Nothing is recomputed on the
 // way back: a Plane or Circle gets exactly the fields it had, without being
 // normalised again.
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
 #include "objects.hpp"
 #include "surface.hpp"
 
 namespace orvath {
 namespace {
 
-// The fields of each value, in the order its state lists them.
+// One double of a state block, at any alignment.
+void store_le(unsigned char* p, double d) noexcept {
+    std::uint64_t bits = std::bit_cast<std::uint64_t>(d);
+    if constexpr (std::endian::native == std::endian::big) bits = __builtin_bswap64(bits);
+    std::memcpy(p, &bits, sizeof bits);
+}
+
+double load_le(const unsigned char* p) noexcept {
+    std::uint64_t bits;
+    std::memcpy(&bits, p, sizeof bits);
+    if constexpr (std::endian::native == std::endian::big) bits = __builtin_bswap64(bits);
+    return std::bit_cast<double>(bits);
+}
+
+// The doubles of a value in field order, which is its state's order: every
+// value is a padding-free struct of doubles (a Plane is its normal, then the
+// constant term as stored; a Circle its center, radius and normal).
 template <class V>
-struct Layout;
-
-template <>
-struct Layout<core::Vec3> {
-    static constexpr std::size_t kCount = 3;
-    static void store(const core::Vec3& v, double* f) noexcept { f[0] = v.x, f[1] = v.y, f[2] = v.z; }
-    static core::Vec3 load(const double* f) noexcept { return {f[0], f[1], f[2]}; }
-};
-
-template <>
-struct Layout<core::Quat> {
-    static constexpr std::size_t kCount = 4;
-    static void store(const core::Quat& q, double* f) noexcept { f[0] = q.w, f[1] = q.i, f[2] = q.j, f[3] = q.k; }
-    static core::Quat load(const double* f) noexcept { return {f[0], f[1], f[2], f[3]}; }
-};
-
-// AngleRadians and AngleDegrees.
-template <>
-struct Layout<double> {
-    static constexpr std::size_t kCount = 1;
-    static void store(double a, double* f) noexcept { f[0] = a; }
-    static double load(const double* f) noexcept { return f[0]; }
-};
-
-// The normal, then the constant term as stored.
-template <>
-struct Layout<core::Plane> {
-    static constexpr std::size_t kCount = 4;
-    static void store(const core::Plane& p, double* f) noexcept {
-        Layout<core::Vec3>::store(p.normal, f);
-        f[3] = p.constant;
-    }
-    static core::Plane load(const double* f) noexcept { return {Layout<core::Vec3>::load(f), f[3]}; }
-};
-
-// The center, the radius, the normal.
-template <>
-struct Layout<core::Circle> {
-    static constexpr std::size_t kCount = 7;
-    static void store(const core::Circle& c, double* f) noexcept {
-        Layout<core::Vec3>::store(c.center, f);
-        f[3] = c.radius;
-        Layout<core::Vec3>::store(c.normal, f + 4);
-    }
-    static core::Circle load(const double* f) noexcept {
-        return {Layout<core::Vec3>::load(f), f[3], Layout<core::Vec3>::load(f + 4)};
-    }
+struct Layout {
+    static constexpr std::size_t kCount = sizeof(V) / sizeof(double);
+    using Doubles = std::array<double, kCount>;
+    static_assert(sizeof(Doubles) == sizeof(V), "a value is a whole number of doubles, without padding");
+    static Doubles store(const V& v) noexcept { return std::bit_cast<Doubles>(v); }
+    static V load(const Doubles& f) noexcept { return std::bit_cast<V>(f); }
 };
 
 // orvath._restore as the module has it now: looked up on every call, since
@@ -74,7 +54,7 @@ PyObject* reconstructor() noexcept { return PyImport_ImportModuleAttrString("orv
 template <class Obj>
 PyObject* restore_value(PyTypeObject* type, const unsigned char* data) noexcept {
     using L = Layout<typename Obj::Value>;
-    double f[L::kCount];
+    typename L::Doubles f;
     for (std::size_t i = 0; i < L::kCount; ++i) f[i] = load_le(data + 8 * i);
     return new_holder<Obj>(type, L::load(f));
 }
@@ -102,7 +82,7 @@ const Restorable kRestorable[] = {
 // `name` is the class's bare name, `state` any C-contiguous buffer of its
 // block (bytes in-band, the list's own memory or a memoryview of it when a
 // protocol 5 buffer travelled out of band).
-PyObject* restore(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* orvath_restore(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     const Signature& sig = surface::fn_restore;
     return call_with(sig, args, nargs, kwnames, [&](PyObject* const* a) -> PyObject* {
         PyObject* name = a[0];
@@ -132,8 +112,7 @@ PyObject* restore(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
 
 }  // namespace
 
-PyMethodDef restore_function = {"_restore", method_cast<restore>(), METH_FASTCALL | METH_KEYWORDS,
-                                surface::fn_restore_doc};
+ORVATH_ORVATH_TABLES
 
 PyObject* reduced(PyObject* self, PyObject* state) noexcept {
     Ref fn = Ref::steal(reconstructor());
@@ -149,8 +128,7 @@ template <class Obj>
 PyObject* reduce_value(PyObject* self, PyObject*) noexcept {
     using L = Layout<typename Obj::Value>;
     Ref state = Ref::steal(read<Obj>(self, [](const typename Obj::Value& v) -> PyObject* {
-        double f[L::kCount];
-        L::store(v, f);
+        const typename L::Doubles f = L::store(v);
         PyObject* block = PyBytes_FromStringAndSize(nullptr, 8 * L::kCount);
         if (block == nullptr) return nullptr;
         auto* out = reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(block));
@@ -158,6 +136,13 @@ PyObject* reduce_value(PyObject* self, PyObject*) noexcept {
         return block;
     }));
     return state ? reduced(self, state.get()) : nullptr;
+}
+
+void store_vectors(const core::Vec3* v, std::size_t n, unsigned char* out) noexcept {
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto f = Layout<core::Vec3>::store(v[i]);
+        for (std::size_t k = 0; k < f.size(); ++k) store_le(out + 8 * (3 * i + k), f[k]);
+    }
 }
 
 template PyObject* reduce_value<Vec3dObject>(PyObject*, PyObject*) noexcept;

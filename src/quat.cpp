@@ -1,7 +1,7 @@
 // The Python class Quat: a holder of one quaternion value. Methods read the
 // value under the receiver's shared borrow and return new objects; only the
 // four component setters change an instance.
-#include "core/float_text.hpp"
+#include "bind.hpp"
 #include "objects.hpp"
 #include "surface.hpp"
 
@@ -10,8 +10,6 @@ namespace {
 
 // ---------------------------------------------------------------------------
 // Object access
-
-QuatObject* quat_obj(PyObject* self) noexcept { return as<QuatObject>(self); }
 
 template <class Fn>
 auto quat_read(PyObject* self, Fn fn) noexcept {
@@ -28,12 +26,7 @@ PyObject* quat_float_triple(double a, double b, double c) noexcept {
     return PyTuple_Pack(3, x.get(), y.get(), z.get());
 }
 
-// A 3x3 matrix argument is any sequence of three sequences of three numbers
-// (lists, tuples, a numpy array). The whole shape is checked before any
-// element is converted, and each row and element is held by its own
-// reference while it is used: __len__, __getitem__ and an element's
-// __float__ may run Python code that changes the sequences, which can then
-// change what is read but never free it. The message names the shape found.
+// The shape checks of a matrix argument, with their messages.
 bool quat_matrix_len(PyObject* seq, Py_ssize_t row, const char* arg) noexcept {
     const Py_ssize_t n = PySequence_Size(seq);
     if (n < 0) return err::argument(arg);
@@ -87,6 +80,12 @@ bool quat_matrix_exact(PyObject* m, core::Mat3& out) noexcept {
            quat_exact_row(rows[2].get(), out[2].data());
 }
 
+// A 3x3 matrix argument is any sequence of three sequences of three numbers
+// (lists, tuples, a numpy array). The whole shape is checked before any
+// element is converted, and each row and element is held by its own
+// reference while it is used: __len__, __getitem__ and an element's
+// __float__ may run Python code that changes the sequences, which can then
+// change what is read but never free it. The message names the shape found.
 bool quat_matrix(PyObject* m, const char* arg, core::Mat3& out) noexcept {
     if (quat_matrix_exact(m, out)) return true;
     if (!PySequence_Check(m)) return err::type_mismatch(m, "Sequence", arg);
@@ -125,25 +124,9 @@ PyObject* quat_make(PyTypeObject* type, PyObject* const* a) noexcept {
     return new_holder<QuatObject>(type, q);
 }
 
-using QuatConstructor = Constructor<surface::quat_new, quat_make>;
-
 // ---------------------------------------------------------------------------
-// Static methods
-
-PyObject* quat_identity(PyObject*, PyObject*) noexcept { return new_quat(core::identity()); }
-
-// The axis is checked before the angle; an AngleDegrees or a bare number is
-// refused rather than guessed to be radians.
-PyObject* quat_from_axis_angle(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                               PyObject* kwnames) noexcept {
-    const Signature& sig = surface::quat_from_axis_angle;
-    return call_with(sig, args, nargs, kwnames, [&](PyObject* const* a) -> PyObject* {
-        core::Vec3 axis;
-        double angle;
-        if (!arg_vec3(a[0], sig.name(0), axis) || !arg_angle_radians(a[1], sig.name(1), angle)) return nullptr;
-        return new_quat(core::from_axis_angle(axis, angle));
-    });
-}
+// Members that need more than a binder row: a matrix argument, results of
+// several objects.
 
 PyObject* quat_from_rotation_matrix(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                     PyObject* kwnames) noexcept {
@@ -155,46 +138,6 @@ PyObject* quat_from_rotation_matrix(PyObject*, PyObject* const* args, Py_ssize_t
         if (det <= 0.0) return err::not_a_rotation(det);
         return new_quat(core::from_rotation_matrix(m));
     });
-}
-
-PyObject* quat_from_two_vectors(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                PyObject* kwnames) noexcept {
-    const Signature& sig = surface::quat_from_two_vectors;
-    return call_with(sig, args, nargs, kwnames, [&](PyObject* const* a) -> PyObject* {
-        core::Vec3 from, to;
-        if (!arg_vec3(a[0], sig.name(0), from) || !arg_vec3(a[1], sig.name(1), to)) return nullptr;
-        return new_quat(core::from_two_vectors(from, to));
-    });
-}
-
-// ---------------------------------------------------------------------------
-// Methods. Each keeps the receiver's shared borrow until its result is built.
-
-PyObject* quat_conjugate(PyObject* self, PyObject*) noexcept {
-    return quat_read(self, [](const core::Quat& q) { return new_quat(core::conjugate(q)); });
-}
-
-PyObject* quat_is_unit(PyObject* self, PyObject*) noexcept {
-    return quat_read(self, [](const core::Quat& q) { return new_bool(core::is_unit(q)); });
-}
-
-PyObject* quat_magnitude(PyObject* self, PyObject*) noexcept {
-    return quat_read(self, [](const core::Quat& q) { return new_float(core::magnitude(q)); });
-}
-
-PyObject* quat_normalize(PyObject* self, PyObject*) noexcept {
-    return quat_read(self, [](const core::Quat& q) { return new_quat(core::normalize(q)); });
-}
-
-PyObject* quat_rotate(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* kwnames) noexcept {
-    const Signature& sig = surface::quat_rotate;
-    return read_with<QuatObject>(self, sig, args, nargs, kwnames,
-                                 [&](const core::Quat& q, PyObject* const* a) -> PyObject* {
-                                     core::Vec3 v;
-                                     if (!arg_vec3(a[0], sig.name(0), v)) return nullptr;
-                                     return new_vec3d(core::rotate(q, v));
-                                 });
 }
 
 PyObject* quat_to_axis_angle(PyObject* self, PyObject*) noexcept {
@@ -231,35 +174,6 @@ PyObject* quat_to_vec3d(PyObject* self, PyObject*) noexcept {
     });
 }
 
-PyObject* quat_then(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    const Signature& sig = surface::quat_then;
-    return read_with<QuatObject>(self, sig, args, nargs, kwnames,
-                                 [&](const core::Quat& p, PyObject* const* a) -> PyObject* {
-                                     core::Quat q;
-                                     if (!arg_quat(a[0], sig.name(0), q)) return nullptr;
-                                     return new_quat(core::then(p, q));
-                                 });
-}
-
-PyObject* quat_inverse(PyObject* self, PyObject*) noexcept {
-    return quat_read(self, [](const core::Quat& q) { return new_quat(core::inverse(q)); });
-}
-
-// `q` stays borrowed while `t` converts, so a __float__ of t cannot change
-// either quaternion between their reading and the computation.
-PyObject* quat_slerp(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    const Signature& sig = surface::quat_slerp;
-    return read_with<QuatObject>(self, sig, args, nargs, kwnames,
-                                 [&](const core::Quat& p, PyObject* const* a) -> PyObject* {
-                                     HeldArg<QuatObject> q;
-                                     double t;
-                                     if (!q.read(a[0], quat_type(), sig.name(0)) ||
-                                         !arg_double(a[1], sig.name(1), t))
-                                         return nullptr;
-                                     return new_quat(core::slerp(p, q.value, t));
-                                 });
-}
-
 // ---------------------------------------------------------------------------
 // Slots
 
@@ -270,96 +184,27 @@ PyObject* quat_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
     PyTypeObject* type = quat_type();
     if (type == nullptr) return nullptr;
-    if (!is_instance(self, type)) Py_RETURN_NOTIMPLEMENTED;
-    QuatObject* obj = quat_obj(self);
-    SharedBorrow b(obj->borrow);
-    if (!b || !is_instance(other, type)) Py_RETURN_NOTIMPLEMENTED;
-    QuatObject* rhs = quat_obj(other);
-    SharedBorrow rb(rhs->borrow);
-    if (!rb) return ORVATH_PANIC("Already mutably borrowed: PyBorrowError");
-    const core::Quat& p = obj->value;
-    const core::Quat& q = rhs->value;
-    if (op == Py_EQ) return new_bool(core::approx_eq(p, q));
-    // != is the same four tests, each negated, not a second notion of equality.
-    return new_bool(!(std::fabs(p.w - q.w) < core::EPSILON) || !(std::fabs(p.i - q.i) < core::EPSILON) ||
-                    !(std::fabs(p.j - q.j) < core::EPSILON) || !(std::fabs(p.k - q.k) < core::EPSILON));
+    return compare<QuatObject>(self, other, type, ORVATH_HERE, [op](const core::Quat& p, const core::Quat& q) {
+        if (op == Py_EQ) return new_bool(core::approx_eq(p, q));
+        // != is the same four tests, each negated, not a second notion of equality.
+        return new_bool(!(std::fabs(p.w - q.w) < core::EPSILON) || !(std::fabs(p.i - q.i) < core::EPSILON) ||
+                        !(std::fabs(p.j - q.j) < core::EPSILON) || !(std::fabs(p.k - q.k) < core::EPSILON));
+    });
 }
 
 PyObject* quat_repr(PyObject* self) noexcept {
     return quat_read(self, [](const core::Quat& q) {
         const double parts[4] = {q.w, q.i, q.j, q.k};
-        char text[sizeof("Quat()") + 4 * core::FLOAT_TEXT_MAX + 3 * 2];
-        std::size_t n = 0;
-        std::memcpy(text, "Quat(", 5);
-        n += 5;
-        for (int c = 0; c < 4; ++c) {
-            if (c > 0) {
-                text[n++] = ',';
-                text[n++] = ' ';
-            }
-            n += core::format_double(parts[c], text + n);
-        }
-        text[n++] = ')';
-        return PyUnicode_FromStringAndSize(text, static_cast<Py_ssize_t>(n));
+        return call_text("Quat", parts);
     });
 }
 
 // ---------------------------------------------------------------------------
 // Tables
 
-PyMethodDef quat_methods[] = {
-    {"from_axis_angle", method_cast<quat_from_axis_angle>(),
-     METH_STATIC | METH_FASTCALL | METH_KEYWORDS, surface::quat_from_axis_angle_doc},
-    {"identity", quat_identity, METH_STATIC | METH_NOARGS, surface::quat_identity_doc},
-    {"conjugate", quat_conjugate, METH_NOARGS, surface::quat_conjugate_doc},
-    {"is_unit", quat_is_unit, METH_NOARGS, surface::quat_is_unit_doc},
-    {"magnitude", quat_magnitude, METH_NOARGS, surface::quat_magnitude_doc},
-    {"normalize", quat_normalize, METH_NOARGS, surface::quat_normalize_doc},
-    {"rotate", method_cast<quat_rotate>(),
-     METH_FASTCALL | METH_KEYWORDS, surface::quat_rotate_doc},
-    {"to_axis_angle", quat_to_axis_angle, METH_NOARGS, surface::quat_to_axis_angle_doc},
-    {"to_rotation_matrix", quat_to_rotation_matrix, METH_NOARGS, surface::quat_to_rotation_matrix_doc},
-    {"to_vec3d", quat_to_vec3d, METH_NOARGS, surface::quat_to_vec3d_doc},
-    {"from_rotation_matrix", method_cast<quat_from_rotation_matrix>(),
-     METH_STATIC | METH_FASTCALL | METH_KEYWORDS, surface::quat_from_rotation_matrix_doc},
-    {"from_two_vectors", method_cast<quat_from_two_vectors>(),
-     METH_STATIC | METH_FASTCALL | METH_KEYWORDS, surface::quat_from_two_vectors_doc},
-    {"inverse", quat_inverse, METH_NOARGS, surface::quat_inverse_doc},
-    {"slerp", method_cast<quat_slerp>(), METH_FASTCALL | METH_KEYWORDS, surface::quat_slerp_doc},
-    {"then", method_cast<quat_then>(), METH_FASTCALL | METH_KEYWORDS, surface::quat_then_doc},
-    {"__reduce__", reduce_value<QuatObject>, METH_NOARGS, surface::quat_reduce_doc},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-PyGetSetDef quat_getset[] = {
-    {"w", get_field<QuatObject, &core::Quat::w>, set_field<QuatObject, &core::Quat::w>, nullptr, nullptr},
-    {"i", get_field<QuatObject, &core::Quat::i>, set_field<QuatObject, &core::Quat::i>, nullptr, nullptr},
-    {"j", get_field<QuatObject, &core::Quat::j>, set_field<QuatObject, &core::Quat::j>, nullptr, nullptr},
-    {"k", get_field<QuatObject, &core::Quat::k>, set_field<QuatObject, &core::Quat::k>, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-
 // No hash slot: with rich comparison defined the interpreter makes the class
 // unhashable by itself.
-PyType_Slot quat_slots[] = {
-    {Py_tp_doc, const_cast<char*>(surface::quat_doc)},
-    {Py_tp_dealloc, slot(holder_dealloc<QuatObject>)},
-    {Py_tp_new, slot(QuatConstructor::tp_new)},
-    {Py_tp_vectorcall, slot(QuatConstructor::vectorcall)},
-    {Py_tp_richcompare, slot(quat_richcompare)},
-    {Py_tp_repr, slot(quat_repr)},
-    {Py_tp_methods, quat_methods},
-    {Py_tp_getset, quat_getset},
-    {0, nullptr},
-};
-
-PyType_Spec quat_spec = {
-    .name = "builtins.Quat",
-    .basicsize = sizeof(QuatObject),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = quat_slots,
-};
+ORVATH_QUAT_TABLES
 
 }  // namespace
 

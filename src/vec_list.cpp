@@ -18,6 +18,7 @@
 #include "core/each.hpp"
 #include "core/pool.hpp"
 #include "core/reduce.hpp"
+#include "bind.hpp"
 #include "objects.hpp"
 #include "surface.hpp"
 
@@ -105,12 +106,7 @@ PyObject* new_vec_list(Elements&& elements) noexcept {
 core::Pool* bulk_pool() noexcept {
     std::string error;
     if (core::Pool* pool = core::Pool::instance(&error)) return pool;
-    ORVATH_PANIC(error.empty() ? core::Pool::kNotInitialized : error.c_str());
-    return nullptr;
-}
-
-err::Fail chunk_failed() noexcept {
-    return ORVATH_PANIC("a bulk operation chunk failed; its partial output was discarded");
+    return err::pool_failed(ORVATH_HERE, error.empty() ? core::Pool::kNotInitialized : error.c_str());
 }
 
 // One element-wise operation into `out`, which holds in.size() entries.
@@ -118,7 +114,7 @@ template <class Op>
 bool bulk_map(const Elements& in, typename Op::Out* out, Op op) noexcept {
     core::Pool* pool = bulk_pool();
     if (pool == nullptr) return false;
-    return bulk::map(*pool, in.data(), out, in.size(), op) || chunk_failed();
+    return bulk::map(*pool, in.data(), out, in.size(), op) || err::chunk_failed(ORVATH_HERE);
 }
 
 // An operation whose result is a new VecList adopting the output array.
@@ -182,7 +178,7 @@ bool copy_elements(const Vec3* from, std::size_t n, Elements& out) noexcept {
     core::Pool* pool = bulk_pool();
     if (pool == nullptr) return false;
     if (!out.allocate(n)) return err::no_memory();
-    return bulk::copy_vectors(*pool, from, out.data(), n) || chunk_failed();
+    return bulk::copy_vectors(*pool, from, out.data(), n) || err::chunk_failed(ORVATH_HERE);
 }
 
 // ---------------------------------------------------------------------------
@@ -195,7 +191,7 @@ template <class Convert>
 bool elements_from_items(PyObject* seq, const char* arg, Elements& out, Convert convert) noexcept {
     if (!PySequence_Check(seq)) return err::type_mismatch(seq, "Sequence", arg);
     const Py_ssize_t hint = PyObject_Size(seq);
-    if (hint < 0) PyErr_Clear();
+    if (hint < 0) err::discard();
     else (void)out.reserve(static_cast<std::size_t>(hint));  // a refused hint just means growing later
     Ref iter = Ref::steal(PyObject_GetIter(seq));
     if (!iter) return err::argument(arg);
@@ -213,10 +209,7 @@ bool elements_from_items(PyObject* seq, const char* arg, Elements& out, Convert 
 
 // The constructor's items: Vec3d objects only.
 bool elements_from_sequence(PyObject* seq, const char* arg, Elements& out) noexcept {
-    if (PyUnicode_Check(seq)) {
-        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-        return err::argument(arg);
-    }
+    if (PyUnicode_Check(seq)) return err::str_items(arg);
     return elements_from_items(seq, arg, out,
                                [arg](PyObject* item, std::size_t, Vec3& v) { return arg_vec3(item, arg, v); });
 }
@@ -226,8 +219,6 @@ PyObject* vec_list_make(PyTypeObject* type, PyObject* const* a) noexcept {
     if (!elements_from_sequence(a[0], surface::vec_list_new.name(0), elements)) return nullptr;
     return new_vec_list(type, std::move(elements));
 }
-
-using VecListConstructor = Constructor<surface::vec_list_new, vec_list_make>;
 
 PyObject* vec_list_empty(PyObject*, PyObject*) noexcept { return new_vec_list(Elements()); }
 
@@ -254,7 +245,7 @@ bool elements_from_buffer(PyObject* array, const char* arg, Elements& out) noexc
     core::Pool* pool = bulk_pool();
     if (pool == nullptr) return false;
     if (!out.allocate(static_cast<std::size_t>(n))) return err::no_memory();
-    return bulk::read_rows(*pool, rows, *format, out.data(), out.size()) || chunk_failed();
+    return bulk::read_rows(*pool, rows, *format, out.data(), out.size()) || err::chunk_failed(ORVATH_HERE);
 }
 
 // One row of from_array's sequence path. The row is read through a tuple of
@@ -331,40 +322,26 @@ PyObject* vec_list_extend(PyObject* self, PyObject* const* args, Py_ssize_t narg
 template <class Op, PyObject* (*Build)(const Elements&, Op) noexcept = bulk_result<Op>>
 PyObject* with_other(PyObject* self, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames) noexcept {
-    return vec_list_read_with(self, sig, args, nargs, kwnames,
-                              [&](const Elements& elements, PyObject* const* a) -> PyObject* {
-                                  Vec3 other;
-                                  if (!arg_vec3(a[0], sig.name(0), other)) return nullptr;
-                                  return Build(elements, Op{other});
-                              });
+    return vec_list_read_with(self, sig, args, nargs, kwnames, [&](const Elements& elements, PyObject* const* a) {
+        return bind::apply<bind::Vec3d>(sig, a, [&](const Vec3& other) { return Build(elements, Op{other}); });
+    });
+}
+
+// The table rows of such members (kernel= in the surface).
+template <class Op, const Signature& Sig>
+PyObject* vec_list_bulk_with(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return with_other<Op>(self, Sig, args, nargs, kwnames);
 }
 
 // Members without parameters.
 template <class Op>
-PyObject* with_elements(PyObject* self, PyObject*) noexcept {
+PyObject* vec_list_bulk(PyObject* self, PyObject*) noexcept {
     return vec_list_read(self, [](const Elements& elements) { return bulk_result(elements, Op{}); });
 }
 
-PyObject* vec_list_dot(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return with_other<bulk::Dot>(self, surface::vec_list_dot, args, nargs, kwnames);
-}
-
-PyObject* vec_list_cross(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return with_other<bulk::Cross>(self, surface::vec_list_cross, args, nargs, kwnames);
-}
-
-PyObject* vec_list_distance_to(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                               PyObject* kwnames) noexcept {
-    return with_other<bulk::DistanceTo>(self, surface::vec_list_distance_to, args, nargs, kwnames);
-}
-
-PyObject* vec_list_distance_squared(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                    PyObject* kwnames) noexcept {
-    return with_other<bulk::DistanceSquared>(self, surface::vec_list_distance_squared, args, nargs, kwnames);
-}
-
 // The elements are already the triples, so the rows are built straight from
-// them while the borrow keeps them still.
+// them while the borrow keeps them still. This runs without the pool, but like
+// every bulk member it refuses with the pool's fault when the pool cannot start.
 PyObject* vec_list_to_array(PyObject* self, PyObject*) noexcept {
     return vec_list_read(self, [](const Elements& elements) -> PyObject* {
         if (bulk_pool() == nullptr) return nullptr;
@@ -387,13 +364,13 @@ PyObject* vec_list_collapse(PyObject* self, PyObject* const* args, Py_ssize_t na
                               [&](const Elements& elements, PyObject* const* a) -> PyObject* {
                                   std::uint64_t axis;
                                   if (!arg_u64(a[0], sig.name(0), axis)) return nullptr;
-                                  if (axis > 2) return ORVATH_PANIC("assertion failed: axis <= 2");
+                                  if (axis > 2) return err::axis_out_of_range(ORVATH_HERE);
                                   core::Pool* pool = bulk_pool();
                                   if (pool == nullptr) return nullptr;
                                   Elements out;
                                   if (!out.allocate(elements.size())) return err::no_memory();
                                   if (!bulk::collapse(*pool, elements.data(), out.data(), elements.size(), axis))
-                                      return chunk_failed();
+                                      return err::chunk_failed(ORVATH_HERE);
                                   return new_vec_list(std::move(out));
                               });
 }
@@ -412,7 +389,7 @@ PyObject* vec_list_rotate(PyObject* self, PyObject* const* args, Py_ssize_t narg
                                          Elements& elements = list.elements;
                                          if (!bulk::map_in_place(*pool, elements.data(), elements.size(),
                                                                  bulk::Rotate{q}))
-                                             return chunk_failed();
+                                             return err::chunk_failed(ORVATH_HERE);
                                          Py_RETURN_NONE;
                                      });
 }
@@ -425,22 +402,21 @@ PyObject* vec_list_minimum_distance_to(PyObject* self, PyObject* const* args, Py
     const Signature& sig = surface::vec_list_minimum_distance_to;
     return vec_list_read_with(
         self, sig, args, nargs, kwnames, [&](const Elements& elements, PyObject* const* a) -> PyObject* {
-            HeldArg<Vec3dObject> other;
-            if (!other.read(a[0], vec3d_type(), sig.name(0))) return nullptr;
-            std::uint64_t stride;
-            if (!arg_u64(a[1], sig.name(1), stride)) return nullptr;
-            if (stride == 0) return ORVATH_PANIC("assertion failed: stride != 0");
-            core::Pool* pool = bulk_pool();
-            if (pool == nullptr) return nullptr;
-            if (elements.size() == 0) return ORVATH_PANIC("called `Option::unwrap()` on a `None` value");
-            const std::optional<bulk::Nearest> found =
-                bulk::minimum_distance_to(*pool, elements.data(), elements.size(), other.value, stride);
-            if (!found) return chunk_failed();
-            Ref index = Ref::steal(PyLong_FromSize_t(found->index));
-            if (!index) return nullptr;
-            Ref distance = Ref::steal(new_float(found->distance));
-            if (!distance) return nullptr;
-            return PyTuple_Pack(2, index.get(), distance.get());
+            auto nearest = [&](const Vec3& other, std::uint64_t stride) -> PyObject* {
+                if (stride == 0) return err::zero_stride(ORVATH_HERE);
+                core::Pool* pool = bulk_pool();
+                if (pool == nullptr) return nullptr;
+                if (elements.size() == 0) return err::empty_list(ORVATH_HERE);
+                const std::optional<bulk::Nearest> found =
+                    bulk::minimum_distance_to(*pool, elements.data(), elements.size(), other, stride);
+                if (!found) return err::chunk_failed(ORVATH_HERE);
+                Ref index = Ref::steal(PyLong_FromSize_t(found->index));
+                if (!index) return nullptr;
+                Ref distance = Ref::steal(new_float(found->distance));
+                if (!distance) return nullptr;
+                return PyTuple_Pack(2, index.get(), distance.get());
+            };
+            return bind::apply<bind::Vec3d, bind::Index>(sig, a, nearest);
         });
 }
 
@@ -484,7 +460,7 @@ PyObject* with_each(PyObject* self, const Signature& sig, PyObject* const* args,
                 core::Buffer<typename Op::Out> out;
                 if (!out.allocate(n)) return err::no_memory();
                 if (!bulk::map_pairs(*pool, elements.data(), other.data(), out.data(), n, Op{}))
-                    return chunk_failed();
+                    return err::chunk_failed(ORVATH_HERE);
                 if constexpr (std::is_same_v<typename Op::Out, Vec3>)
                     return new_vec_list(std::move(out));
                 else
@@ -519,10 +495,10 @@ PyObject* gather_elements(const Elements& elements, const bulk::Indices& indices
     if (!out.allocate(indices.count)) return err::no_memory();
     switch (bulk::gather(*pool, elements.data(), elements.size(), indices, out.data())) {
         case bulk::IndexCheck::Ok: return new_vec_list(std::move(out));
-        case bulk::IndexCheck::Bad: return ORVATH_PANIC("the indices of take changed while they were read");
+        case bulk::IndexCheck::Bad: return err::indices_changed(ORVATH_HERE);
         case bulk::IndexCheck::Failed: break;
     }
-    return chunk_failed();
+    return err::chunk_failed(ORVATH_HERE);
 }
 
 // Positions already checked against the length.
@@ -554,7 +530,7 @@ PyObject* take_from_buffer(const Elements& elements, PyObject* source, const cha
     bulk::BadIndex bad;
     switch (bulk::check_indices(*pool, indices, elements.size(), bad)) {
         case bulk::IndexCheck::Ok: break;
-        case bulk::IndexCheck::Failed: return chunk_failed();
+        case bulk::IndexCheck::Failed: return err::chunk_failed(ORVATH_HERE);
         case bulk::IndexCheck::Bad: {
             const std::string text = (bad.negative ? "-" : "") + std::to_string(bad.magnitude);
             return bad.negative ? err::negative_index(text.c_str(), bad.position)
@@ -705,7 +681,7 @@ PyObject* vec_list_deepcopy(PyObject* self, PyObject* const* args, Py_ssize_t na
 bool elements_sum(const Elements& elements, Vec3& out) noexcept {
     core::Pool* pool = bulk_pool();
     if (pool == nullptr) return false;
-    return bulk::exact_sum(*pool, elements.data(), elements.size(), out) || chunk_failed();
+    return bulk::exact_sum(*pool, elements.data(), elements.size(), out) || err::chunk_failed(ORVATH_HERE);
 }
 
 PyObject* vec_list_sum(PyObject* self, PyObject*) noexcept {
@@ -720,7 +696,7 @@ PyObject* vec_list_mean(PyObject* self, PyObject*) noexcept {
     return vec_list_read(self, [](const Elements& elements) -> PyObject* {
         Vec3 total;
         if (!elements_sum(elements, total)) return nullptr;
-        if (elements.size() == 0) return err::empty_list("mean");
+        if (elements.size() == 0) return err::empty_reduction("mean");
         return new_vec3d(core::divide(total, static_cast<double>(elements.size())));
     });
 }
@@ -729,9 +705,9 @@ PyObject* vec_list_bounds(PyObject* self, PyObject*) noexcept {
     return vec_list_read(self, [](const Elements& elements) -> PyObject* {
         core::Pool* pool = bulk_pool();
         if (pool == nullptr) return nullptr;
-        if (elements.size() == 0) return err::empty_list("bounds");
+        if (elements.size() == 0) return err::empty_reduction("bounds");
         Vec3 low, high;
-        if (!bulk::bounds(*pool, elements.data(), elements.size(), low, high)) return chunk_failed();
+        if (!bulk::bounds(*pool, elements.data(), elements.size(), low, high)) return err::chunk_failed(ORVATH_HERE);
         return new_vec3d_pair(low, high);
     });
 }
@@ -747,13 +723,9 @@ PyObject* state_block(const Elements& elements) noexcept {
     if constexpr (std::endian::native == std::endian::little) {
         core::Pool* pool = bulk_pool();
         if (pool == nullptr) return nullptr;
-        if (!bulk::copy_vectors(*pool, elements.data(), out, n)) return chunk_failed();
+        if (!bulk::copy_vectors(*pool, elements.data(), out, n)) return err::chunk_failed(ORVATH_HERE);
     } else {
-        for (std::size_t i = 0; i < n; ++i) {
-            store_le(out + 24 * i, elements[i].x);
-            store_le(out + 24 * i + 8, elements[i].y);
-            store_le(out + 24 * i + 16, elements[i].z);
-        }
+        store_vectors(elements.data(), n, out);
     }
     return block.release();
 }
@@ -798,11 +770,11 @@ PyObject* vec_list_get_list(PyObject* self, void*) noexcept {
 // ---------------------------------------------------------------------------
 // Slots
 
-Py_ssize_t vec_list_length(PyObject* self) noexcept {
+Py_ssize_t vec_list_len(PyObject* self) noexcept {
     return vec_list_read(self, [](const Elements& e) { return static_cast<Py_ssize_t>(e.size()); });
 }
 
-PyObject* vec_list_subscript(PyObject* self, PyObject* key) noexcept {
+PyObject* vec_list_getitem(PyObject* self, PyObject* key) noexcept {
     return vec_list_read(self, [key](const Elements& elements) -> PyObject* {
         std::uint64_t index;
         if (!arg_u64(key, surface::vec_list_getitem.name(0), index)) return nullptr;
@@ -813,7 +785,7 @@ PyObject* vec_list_subscript(PyObject* self, PyObject* key) noexcept {
 
 PyObject* vec_list_item(PyObject* self, Py_ssize_t position) noexcept {
     Ref key = Ref::steal(PyLong_FromSsize_t(position));
-    return key ? vec_list_subscript(self, key.get()) : nullptr;
+    return key ? vec_list_getitem(self, key.get()) : nullptr;
 }
 
 PyObject* vec_list_iter(PyObject* self) noexcept {
@@ -836,7 +808,7 @@ PyObject* vec_list_repr(PyObject* self) noexcept {
         switch (bulk::format_elements(*pool, elements.data(), elements.size(), text)) {
             case bulk::TextStatus::Ok: break;
             case bulk::TextStatus::OutOfMemory: return err::no_memory();
-            case bulk::TextStatus::Failed: return chunk_failed();
+            case bulk::TextStatus::Failed: return err::chunk_failed(ORVATH_HERE);
         }
         // Every character of the float text is ASCII.
         const std::size_t n = text.size();
@@ -856,44 +828,28 @@ PyObject* vec_list_repr(PyObject* self) noexcept {
 
 template <class Op>
 PyObject* vec_list_offset(PyObject* list, PyObject* vector) noexcept {
-    if (!is_instance(list, vec_list_type())) return not_implemented();
-    VecListObject* obj = vec_list(list);
-    SharedBorrow borrow(obj->borrow);
-    Vec3 o;
-    if (!borrow || !try_value<Vec3dObject>(vector, vec3d_type(), o)) return not_implemented();
-    return bulk_vec_list(obj->value.elements, Op{o});
+    return with_instance<VecListObject>(list, vec_list_type(), [vector](const ListValue& value) {
+        return with_instance<Vec3dObject>(vector, vec3d_type(),
+                                          [&](const Vec3& o) { return bulk_vec_list(value.elements, Op{o}); });
+    });
 }
 
-// One reading of `list op number`: null without an error when it does not
-// apply. The list stays borrowed while the number converts (__float__ may be
-// arbitrary Python code).
+// `list op number`. The list stays borrowed while the number converts
+// (__float__ may be arbitrary Python code).
 template <class Op>
-PyObject* vec_list_scalar(PyObject* list, PyObject* number, bool& applied) noexcept {
-    if (!is_instance(list, vec_list_type())) return nullptr;
-    VecListObject* obj = vec_list(list);
-    SharedBorrow borrow(obj->borrow);
-    double s;
-    if (!borrow || !to_double(number, s)) {
-        PyErr_Clear();
-        return nullptr;
-    }
-    applied = true;
-    return bulk_vec_list(obj->value.elements, Op{s});
+PyObject* vec_list_scalar(PyObject* list, PyObject* number) noexcept {
+    return with_instance<VecListObject>(list, vec_list_type(), [number](const ListValue& value) {
+        return with_number(number, [&](double s) { return bulk_vec_list(value.elements, Op{s}); });
+    });
 }
 
-PyObject* vec_list_multiply(PyObject* left, PyObject* right) noexcept {
-    bool applied = false;
-    PyObject* r = vec_list_scalar<bulk::Scale>(left, right, applied);
-    if (applied) return r;
-    r = vec_list_scalar<bulk::Scale>(right, left, applied);
-    if (applied) return r;
-    return not_implemented();
-}
+constexpr auto vec_list_add = vec_list_offset<bulk::Add>;
+constexpr auto vec_list_sub = vec_list_offset<bulk::Sub>;
+constexpr auto vec_list_truediv = vec_list_scalar<bulk::Divide>;
 
-PyObject* vec_list_true_divide(PyObject* left, PyObject* right) noexcept {
-    bool applied = false;
-    PyObject* r = vec_list_scalar<bulk::Divide>(left, right, applied);
-    return applied ? r : not_implemented();
+PyObject* vec_list_mul(PyObject* left, PyObject* right) noexcept {
+    return or_else(vec_list_scalar<bulk::Scale>(left, right),
+                   [=] { return vec_list_scalar<bulk::Scale>(right, left); });
 }
 
 // The buffer protocol: the elements as a read-only, C-contiguous array of
@@ -902,7 +858,7 @@ PyObject* vec_list_true_divide(PyObject* left, PyObject* right) noexcept {
 // results into the viewed memory.
 constexpr Py_ssize_t kStrides[2] = {sizeof(Vec3), sizeof(double)};
 
-int vec_list_getbuffer(PyObject* self, Py_buffer* view, int flags) noexcept {
+int vec_list_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
     view->obj = nullptr;
     // A writer through the view would bypass the borrow word.
     if ((flags & PyBUF_WRITABLE) == PyBUF_WRITABLE) return err::not_writable();
@@ -938,7 +894,7 @@ int vec_list_getbuffer(PyObject* self, Py_buffer* view, int flags) noexcept {
     return 0;
 }
 
-void vec_list_releasebuffer(PyObject* self, Py_buffer* view) noexcept {
+void vec_list_release_buffer(PyObject* self, Py_buffer* view) noexcept {
     PyMem_Free(view->internal);
     vec_list(self)->value.exports.remove();
 }
@@ -971,78 +927,8 @@ PyObject* vec_list_iterator_next(PyObject* self) noexcept {
 // ---------------------------------------------------------------------------
 // Tables
 
-constexpr int kArgs = METH_FASTCALL | METH_KEYWORDS;
-
-PyMethodDef vec_list_methods[] = {
-    {"empty", vec_list_empty, METH_NOARGS | METH_STATIC, surface::vec_list_empty_doc},
-    {"append", method_cast<vec_list_append>(), kArgs, surface::vec_list_append_doc},
-    {"collapse", method_cast<vec_list_collapse>(), kArgs, surface::vec_list_collapse_doc},
-    {"cross", method_cast<vec_list_cross>(), kArgs, surface::vec_list_cross_doc},
-    {"distance_squared", method_cast<vec_list_distance_squared>(), kArgs, surface::vec_list_distance_squared_doc},
-    {"distance_to", method_cast<vec_list_distance_to>(), kArgs, surface::vec_list_distance_to_doc},
-    {"dot", method_cast<vec_list_dot>(), kArgs, surface::vec_list_dot_doc},
-    {"extend", method_cast<vec_list_extend>(), kArgs, surface::vec_list_extend_doc},
-    {"is_unit", with_elements<bulk::IsUnit>, METH_NOARGS, surface::vec_list_is_unit_doc},
-    {"magnitude", with_elements<bulk::Magnitude>, METH_NOARGS, surface::vec_list_magnitude_doc},
-    {"minimum_distance_to", method_cast<vec_list_minimum_distance_to>(), kArgs,
-     surface::vec_list_minimum_distance_to_doc},
-    {"normalize", with_elements<bulk::Normalize>, METH_NOARGS, surface::vec_list_normalize_doc},
-    {"rotate", method_cast<vec_list_rotate>(), kArgs, surface::vec_list_rotate_doc},
-    {"to_array", vec_list_to_array, METH_NOARGS, surface::vec_list_to_array_doc},
-    {"from_array", method_cast<vec_list_from_array>(), kArgs | METH_STATIC, surface::vec_list_from_array_doc},
-    {"take", method_cast<vec_list_take>(), kArgs, surface::vec_list_take_doc},
-    {"add_each", method_cast<vec_list_add_each>(), kArgs, surface::vec_list_add_each_doc},
-    {"sub_each", method_cast<vec_list_sub_each>(), kArgs, surface::vec_list_sub_each_doc},
-    {"cross_each", method_cast<vec_list_cross_each>(), kArgs, surface::vec_list_cross_each_doc},
-    {"dot_each", method_cast<vec_list_dot_each>(), kArgs, surface::vec_list_dot_each_doc},
-    {"magnitude_array", vec_list_magnitude_array, METH_NOARGS, surface::vec_list_magnitude_array_doc},
-    {"dot_array", method_cast<vec_list_dot_array>(), kArgs, surface::vec_list_dot_array_doc},
-    {"distance_to_array", method_cast<vec_list_distance_to_array>(), kArgs, surface::vec_list_distance_to_array_doc},
-    {"distance_squared_array", method_cast<vec_list_distance_squared_array>(), kArgs,
-     surface::vec_list_distance_squared_array_doc},
-    {"__copy__", vec_list_copy, METH_NOARGS, surface::vec_list_copy_doc},
-    {"__deepcopy__", method_cast<vec_list_deepcopy>(), kArgs, surface::vec_list_deepcopy_doc},
-    {"__reduce__", vec_list_reduce, METH_NOARGS, surface::vec_list_reduce_doc},
-    {"__reduce_ex__", method_cast<vec_list_reduce_ex>(), kArgs, surface::vec_list_reduce_ex_doc},
-    {"sum", vec_list_sum, METH_NOARGS, surface::vec_list_sum_doc},
-    {"mean", vec_list_mean, METH_NOARGS, surface::vec_list_mean_doc},
-    {"bounds", vec_list_bounds, METH_NOARGS, surface::vec_list_bounds_doc},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-PyGetSetDef vec_list_getset[] = {
-    {"list", vec_list_get_list, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-
-PyType_Slot vec_list_slots[] = {
-    {Py_tp_doc, const_cast<char*>(surface::vec_list_doc)},
-    {Py_tp_dealloc, slot(holder_dealloc<VecListObject>)},
-    {Py_tp_new, slot(VecListConstructor::tp_new)},
-    {Py_tp_vectorcall, slot(VecListConstructor::vectorcall)},
-    {Py_tp_methods, vec_list_methods},
-    {Py_tp_getset, vec_list_getset},
-    {Py_tp_repr, slot(vec_list_repr)},
-    {Py_tp_iter, slot(vec_list_iter)},
-    {Py_mp_length, slot(vec_list_length)},
-    {Py_mp_subscript, slot(vec_list_subscript)},
-    {Py_sq_item, slot(vec_list_item)},
-    {Py_nb_add, slot(vec_list_offset<bulk::Add>)},
-    {Py_nb_subtract, slot(vec_list_offset<bulk::Sub>)},
-    {Py_nb_multiply, slot(vec_list_multiply)},
-    {Py_nb_true_divide, slot(vec_list_true_divide)},
-    {Py_bf_getbuffer, slot(vec_list_getbuffer)},
-    {Py_bf_releasebuffer, slot(vec_list_releasebuffer)},
-    {0, nullptr},
-};
-
-PyType_Spec vec_list_spec = {
-    .name = "builtins.VecList",
-    .basicsize = sizeof(VecListObject),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = vec_list_slots,
-};
+ORVATH_VEC_LIST_TABLES
+ORVATH_VEC_LIST_ITERATOR_TABLES
 
 // numpy's operators and ufuncs defer to the list's own (NEP 13): without this,
 // a numpy scalar on the left of * or + would take the list for an array
@@ -1051,21 +937,6 @@ PyType_Spec vec_list_spec = {
 bool vec_list_finish(PyTypeObject* type) noexcept {
     return PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), "__array_ufunc__", Py_None) == 0;
 }
-
-PyType_Slot vec_list_iterator_slots[] = {
-    {Py_tp_dealloc, slot(holder_dealloc<VecListIteratorObject>)},
-    {Py_tp_iter, slot(vec_list_iterator_iter)},
-    {Py_tp_iternext, slot(vec_list_iterator_next)},
-    {0, nullptr},
-};
-
-PyType_Spec vec_list_iterator_spec = {
-    .name = "builtins.VecListIterator",
-    .basicsize = sizeof(VecListIteratorObject),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    .slots = vec_list_iterator_slots,
-};
 
 }  // namespace
 
@@ -1079,7 +950,7 @@ PyObject* vec_list_from_state(const unsigned char* data, std::size_t n) noexcept
     if (!elements.allocate(n)) return err::no_memory();
     const bulk::ElementFormat little{bulk::Scalar::F64, sizeof(double), std::endian::native != std::endian::little};
     const bulk::Rows rows{data, sizeof(Vec3), sizeof(double)};
-    if (!bulk::read_rows(*pool, rows, little, elements.data(), n)) return chunk_failed();
+    if (!bulk::read_rows(*pool, rows, little, elements.data(), n)) return err::chunk_failed(ORVATH_HERE);
     return new_vec_list(std::move(elements));
 }
 

@@ -1,5 +1,6 @@
 """The module frame: publication, type objects, submodule, re-import, interpreters."""
 import collections.abc
+import ctypes
 import os
 import subprocess
 import sys
@@ -192,6 +193,23 @@ def test_fault_writes_one_diagnostic_line(capfd):
         orvath.VecList.empty().minimum_distance_to(orvath.Vec3d(0, 0, 0), 0)
     err = capfd.readouterr().err
     assert err.count("\n") == 1 and "assertion failed: stride != 0" in err
+
+
+@pytest.mark.parametrize("make, source", [(lambda: orvath.Vec3d(1, 2, 3), "src/vec3d.cpp"),
+                                          (lambda: orvath.Quat(1, 0, 0, 0), "src/quat.cpp")])
+def test_comparison_fault_names_the_class_file(capfd, make, source):
+    # The other operand held exclusively (its borrow word is the last field).
+    a, b = make(), make()
+    word = ctypes.c_int64.from_address(id(b) + type(b).__basicsize__ - 8)
+    word.value = -1
+    try:
+        with pytest.raises(BaseException) as info:
+            a == b
+    finally:
+        word.value = 0
+    assert info.value.args == ("Already mutably borrowed: PyBorrowError",)
+    assert capfd.readouterr().err.startswith(f"orvath: internal fault at {source}:")
+    assert (a == b) is True
 
 
 def test_fault_diagnostic_names_the_source_relative_to_the_checkout(capfd):
