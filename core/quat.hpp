@@ -68,7 +68,7 @@ inline Quat plain_normalize(const Quat& q) noexcept {
     return {q.w / n, q.i / n, q.j / n, q.k / n};
 }
 inline Quat scale_exponent(const Quat& q, int e) noexcept {
-    return {std::ldexp(q.w, e), std::ldexp(q.i, e), std::ldexp(q.j, e), std::ldexp(q.k, e)};
+    return {times_pow2(q.w, e), times_pow2(q.i, e), times_pow2(q.j, e), times_pow2(q.k, e)};
 }
 
 [[gnu::cold, gnu::noinline]] inline double scaled_magnitude(const Quat& q) noexcept {
@@ -227,22 +227,10 @@ inline int exponent_of(std::uint64_t bits) noexcept {
     return e;
 }
 
-// x * 2^k rounded once, as ldexp() gives it: scaled() multiplies by the
-// power of two where that is a normal double.
-inline double pow2(int k) noexcept { return std::bit_cast<double>(static_cast<std::uint64_t>(k + 1023) << 52); }
-inline bool is_normal_pow2(int k) noexcept { return k >= -1022 && k <= 1023; }
-
-inline double times_pow2(double x, int k) noexcept { return is_normal_pow2(k) ? x * pow2(k) : std::ldexp(x, k); }
-
 // The exponent of the largest |component|, as frexp() counts it (that
 // component scaled by 2^-e lies in [0.5, 1)).
 inline int largest_frexp_exponent(double a, double b, double c) noexcept {
     return exponent_of(std::max({magnitude_bits(a), magnitude_bits(b), magnitude_bits(c)}));
-}
-
-inline Vec3 scaled(const Vec3& a, int e) noexcept {
-    if (is_normal_pow2(e)) return scale(a, pow2(e));
-    return {std::ldexp(a.x, e), std::ldexp(a.y, e), std::ldexp(a.z, e)};
 }
 
 // s / |s| as s * (1 / sqrt(dot(s, s))), for s already scaled.
@@ -252,7 +240,7 @@ inline Vec3 unit(const Vec3& s) noexcept { return scale(s, 1.0 / std::sqrt(dot(s
 // largest component lies in [0.5, 1), so no square overflows or underflows.
 // Zero gives NaN, and so does any non-finite component (in at least one
 // place; the callers spread it).
-inline Vec3 direction(const Vec3& a) noexcept { return unit(scaled(a, -largest_frexp_exponent(a.x, a.y, a.z))); }
+inline Vec3 direction(const Vec3& a) noexcept { return unit(scale_exponent(a, -largest_frexp_exponent(a.x, a.y, a.z))); }
 
 // The largest |entry| of m as its bits: INFINITY_BITS or more when an entry
 // is not finite.
@@ -265,9 +253,8 @@ inline std::uint64_t largest_bits(const Mat3& m) noexcept {
 
 inline Mat3 scaled(const Mat3& m, int e) noexcept {
     Mat3 out;
-    const double f = is_normal_pow2(e) ? pow2(e) : 0.0;
     for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c) out[r][c] = f != 0.0 ? m[r][c] * f : std::ldexp(m[r][c], e);
+        for (int c = 0; c < 3; ++c) out[r][c] = times_pow2(m[r][c], e);
     return out;
 }
 
@@ -397,8 +384,8 @@ inline Vec3 accurate_cross(const Vec3& a, const Vec3& b) noexcept {
 inline constexpr double HALF_TURN_AXIS_SWITCH = 0.9;
 
 inline Quat from_two_vectors(const Vec3& a, const Vec3& b) noexcept {
-    const Vec3 sa = scaled(a, -largest_frexp_exponent(a.x, a.y, a.z));
-    const Vec3 sb = scaled(b, -largest_frexp_exponent(b.x, b.y, b.z));
+    const Vec3 sa = scale_exponent(a, -largest_frexp_exponent(a.x, a.y, a.z));
+    const Vec3 sb = scale_exponent(b, -largest_frexp_exponent(b.x, b.y, b.z));
     const Vec3 ua = unit(sa);
     const Vec3 ub = unit(sb);
     const Vec3 s = add(ua, ub);

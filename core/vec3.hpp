@@ -83,8 +83,14 @@ inline std::optional<int> largest_exponent(double a, double b, double c, double 
     return std::ilogb(m);
 }
 
+// x * 2^k rounded once, as ldexp() gives it: a product with the power of two
+// where that is a normal double (no library call), ldexp() otherwise.
+inline double pow2(int k) noexcept { return std::bit_cast<double>(static_cast<std::uint64_t>(k + 1023) << 52); }
+inline bool is_normal_pow2(int k) noexcept { return k >= -1022 && k <= 1023; }
+inline double times_pow2(double x, int k) noexcept { return is_normal_pow2(k) ? x * pow2(k) : std::ldexp(x, k); }
+
 inline Vec3 scale_exponent(const Vec3& a, int e) noexcept {
-    return {std::ldexp(a.x, e), std::ldexp(a.y, e), std::ldexp(a.z, e)};
+    return {times_pow2(a.x, e), times_pow2(a.y, e), times_pow2(a.z, e)};
 }
 
 // The formulas as written, without the scaling: what the vector kernels run,
