@@ -228,22 +228,38 @@ Pool::Plan Pool::plan(std::size_t n, Tuning& tuning) const noexcept {
     const float serial = k.serial.load(std::memory_order_relaxed);
     const double work = (serial > 0.0f ? serial : tuning.serial_estimate()) * static_cast<double>(n);
     if (work < kMinSplitNs) {
-        plan.timed = work >= kMinTimedNs && call % kTimedEvery == 0;
+        // Not the class's first run, which pays for cold caches.
+        plan.timed = work >= kMinTimedNs && call % kTimedEvery == 1;
         return plan;
     }
     plan.timed = true;
-    if (serial == 0.0f) return plan;  // the class's first time on the caller
+    if (serial == 0.0f) {  // the class's first runs are on the caller; the first is cold
+        plan.timed = call != 0;
+        return plan;
+    }
     const float split = k.split.load(std::memory_order_relaxed);
-    bool use_split = true;
-    if (!k.second_try.exchange(false, std::memory_order_relaxed)) {
-        const bool retry = split != 0.0f && call % k.retry.load(std::memory_order_relaxed) == 0;
-        use_split = (split == 0.0f || split < serial) != retry;
-        // A split try after serial runs finds the workers asleep and pays
-        // for waking them, which a run of split operations does not: it is
-        // not timed, and the operation after it is split and timed instead.
-        if (use_split && (split == 0.0f || retry)) {
-            k.second_try.store(true, std::memory_order_relaxed);
-            plan.timed = false;
+    bool use_split;
+    switch (k.second_run.exchange(Tuning::kNoSecondRun, std::memory_order_relaxed)) {
+        case Tuning::kSplitSecond: use_split = true; break;
+        case Tuning::kSerialSecond: use_split = false; break;
+        default: {
+            // Calls are counted modulo 2^32: the signed difference orders them.
+            const bool retry = split != 0.0f &&
+                               static_cast<std::int32_t>(call - k.next_try.load(std::memory_order_relaxed)) >= 0;
+            if (retry)
+                k.next_try.store(call + Tuning::calls_between_tries(
+                                            serial, split, k.patience.load(std::memory_order_relaxed)),
+                                 std::memory_order_relaxed);
+            use_split = (split == 0.0f || split < serial) != retry;
+            // A try of one way after runs of the other finds the workers
+            // asleep, or the caches of the other core holding the data: it
+            // pays for what a run of the same way does not. It is not timed,
+            // and the operation after it runs the same way and is timed.
+            if (split == 0.0f || retry) {
+                k.second_run.store(use_split ? Tuning::kSplitSecond : Tuning::kSerialSecond,
+                                   std::memory_order_relaxed);
+                plan.timed = false;
+            }
         }
     }
     if (use_split) plan.depth = split_depth(n, floor_log2(static_cast<std::size_t>(work / kMinChunkNs)));
@@ -255,23 +271,45 @@ void Tuning::record(std::size_t n, bool split, double ns) noexcept {
     Class& k = classes_[floor_log2(n)];
     std::atomic<float>& slot = split ? k.split : k.serial;
     const float per = static_cast<float>(ns / static_cast<double>(n));
-    // The best recent time: a faster run counts at once, a slower one a
-    // quarter and as at most twice the estimate, so that one preempted run
-    // (a stall of a scheduler time slice) cannot flip the choice, while a
-    // machine that stays busier moves it within a few runs.
+    // A split operation's time varies with how soon the workers join (one
+    // that finds them asleep pays for waking them), so its estimate is the
+    // mean recent time: each run counts a quarter. The caller alone varies
+    // little but for a first run in cold caches, so a faster run of it counts
+    // at once: its estimate is the best recent time. Either way a slower run
+    // counts a quarter and as at most four times the estimate, so that one
+    // preempted run (a stall of a scheduler time slice) moves it by at most
+    // three quarters, while a machine that stays busier moves it within a
+    // few runs.
     const float old = slot.load(std::memory_order_relaxed);
-    const float now = old == 0.0f || per < old ? per : old + (std::min(per, 2 * old) - old) / 4;
+    const float now = old == 0.0f || (!split && per < old)
+                          ? per
+                          : old + (std::min(per, kMostPerEstimate * old) - old) / 4;
     slot.store(now, std::memory_order_relaxed);
     if (!split) last_serial_.store(per, std::memory_order_relaxed);
     const float other = (split ? k.serial : k.split).load(std::memory_order_relaxed);
-    if (old == 0.0f || other == 0.0f) return;
-    if ((old < other) != (now < other)) {
-        k.retry.store(kFirstRetry, std::memory_order_relaxed);  // the choice flipped
+    if (other == 0.0f) return;
+    std::uint32_t patience = k.patience.load(std::memory_order_relaxed);
+    if (old == 0.0f) {
+        // Both ways are measured for the first time: schedule the first try.
+    } else if ((old < other) != (now < other)) {
+        patience = kFirstPatience;  // the choice flipped
     } else if (!(now < other)) {
         // The slower way was tried again and lost again: try it less often.
-        const std::uint32_t r = k.retry.load(std::memory_order_relaxed);
-        k.retry.store(r < kLastRetry ? 2 * r : kLastRetry, std::memory_order_relaxed);
+        patience = patience < kLastPatience ? 2 * patience : kLastPatience;
+    } else {
+        return;  // the faster way ran, and stays the faster
     }
+    k.patience.store(patience, std::memory_order_relaxed);
+    const float serial = split ? other : now, split_ns = split ? now : other;
+    k.next_try.store(k.calls.load(std::memory_order_relaxed) + calls_between_tries(serial, split_ns, patience),
+                     std::memory_order_relaxed);
+}
+
+std::uint32_t Tuning::calls_between_tries(float serial, float split, std::uint32_t patience) noexcept {
+    const double fast = serial < split ? serial : split, slow = serial < split ? split : serial;
+    const double calls = static_cast<double>(patience) * (slow - fast) / fast;
+    if (!(calls > kFewestBetweenTries)) return kFewestBetweenTries;  // also a NaN
+    return calls < kMostBetweenTries ? static_cast<std::uint32_t>(calls) : kMostBetweenTries;
 }
 
 double Tuning::serial_estimate() const noexcept {

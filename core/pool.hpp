@@ -34,15 +34,20 @@ namespace orvath::core {
 
 // What the process-wide pool has measured of one kind of operation, by size
 // class (floor of log2 of the element count): the best recent time per
-// element run on the caller alone and run split. The plan of an operation of
+// element run on the caller alone and the mean recent time run split. The plan of an operation of
 // that kind picks the faster of the two, and now and then tries the other one
-// again (at widening intervals while it keeps losing), so that the choice
-// follows the machine it runs on, and the load on it, rather than constants.
+// again, so that the choice follows the machine it runs on, and the load on
+// it, rather than constants. A try of the slower way costs about the
+// difference of the two times, so tries are spaced to spend a fixed share of
+// the time on them: a way that lost narrowly is tried again after a few calls
+// (one unlucky first sample does not stick), one that lost by far only after
+// many, and the share halves each time a try loses again.
 // An operation whose serial time is too short to repay any hand-off is never
 // split. Until a class has been timed, the latest timing of another (or the
-// prior cost, in the pool's units) stands in for it. A split try is two
-// operations in a row, of which the second is timed (the first wakes the
-// workers).
+// prior cost, in the pool's units) stands in for it. A try of either way is
+// two operations in a row, of which the second is timed (the first wakes the
+// workers, or brings the data back from the other cores' caches), and the
+// first run of a class is not timed.
 class Tuning {
 public:
     explicit constexpr Tuning(std::size_t prior_cost) noexcept : prior_cost_(prior_cost) {}
@@ -60,8 +65,20 @@ public:
     void record(std::size_t n, bool split, double ns) noexcept;
 
     static constexpr unsigned kClasses = 64;
-    // The first and the longest interval between two tries of the slower way.
-    static constexpr std::uint32_t kFirstRetry = 32, kLastRetry = 1024;
+    // The calls between two tries of the slower way are `patience` times the
+    // slower way's extra time over the faster one's, and at least
+    // kFewestBetweenTries: a try costs about 1/patience of the time between
+    // tries. Patience starts at kFirstPatience, doubles each time a try loses
+    // again up to kLastPatience, and starts over when the choice flips.
+    static constexpr std::uint32_t kFirstPatience = 32, kLastPatience = 1024;
+    // A timing counts as at most this many times the estimate (see record).
+    static constexpr float kMostPerEstimate = 4.0f;
+    // A try of either way is two operations in a row, of which the second is timed.
+    static constexpr std::uint8_t kNoSecondRun = 0, kSplitSecond = 1, kSerialSecond = 2;
+    static constexpr std::uint32_t kFewestBetweenTries = 4, kMostBetweenTries = std::uint32_t{1} << 20;
+    // The calls from a try (or the first measurement of both ways) to the
+    // next try, for the per-element times of the two ways.
+    static std::uint32_t calls_between_tries(float serial, float split, std::uint32_t patience) noexcept;
 
 private:
     friend class Pool;
@@ -69,8 +86,9 @@ private:
         std::atomic<float> serial{0.0f};
         std::atomic<float> split{0.0f};
         std::atomic<std::uint32_t> calls{0};
-        std::atomic<std::uint32_t> retry{kFirstRetry};
-        std::atomic<bool> second_try{false};  // the next operation is a split try's timed second
+        std::atomic<std::uint32_t> patience{kFirstPatience};
+        std::atomic<std::uint32_t> next_try{0};  // the call that tries the slower way
+        std::atomic<std::uint8_t> second_run{kNoSecondRun};  // how a try's timed second runs
     };
     // Per-element nanoseconds on the caller alone for a class not timed yet:
     // the latest serial timing of any class, else the prior cost.

@@ -270,36 +270,60 @@ TEST(PoolTest, MeasuredPlansTakeTheFasterWayAndRetryTheOther) {
     Pool& pool = global_pool();
     if (pool.helpers_per_op() == 0) GTEST_SKIP() << "one processor: operations always run on the caller";
     const std::size_t n = std::size_t{1} << 16;
-    auto splits = [&](Tuning& t, std::uint32_t calls) {
-        std::uint32_t split = 0;
-        for (std::uint32_t i = 0; i < calls; ++i) split += pool.plan(n, t).depth > 0;
-        return split;
+    // A try of a way: two runs of it, of which the second is timed.
+    auto expect_try = [&](Tuning& t, bool split) {
+        for (bool timed : {false, true}) {
+            const Pool::Plan p = pool.plan(n, t);
+            EXPECT_EQ(p.depth > 0, split);
+            EXPECT_EQ(p.timed, timed);
+        }
+    };
+    // The calls that take the faster way before the other one is tried.
+    auto calls_to_try = [&](Tuning& t, bool split_faster) {
+        std::uint32_t calls = 0;
+        while ((pool.plan(n, t).depth > 0) == split_faster && calls < (1u << 24)) ++calls;
+        EXPECT_EQ(pool.plan(n, t).depth > 0, !split_faster);  // the try's timed second
+        return calls;
+    };
+    auto measure_both = [&](Tuning& t, double serial, double split) {
+        expect_try(t, false);  // the class's serial time comes first; its first run is cold
+        t.record(n, false, serial * n);
+        expect_try(t, true);  // the first split run wakes the workers
+        t.record(n, true, split * n);
     };
     Tuning t{1};  // a prior of 0.1 ns per element: 6.5 us, enough to be worth timing
-    Pool::Plan first = pool.plan(n, t);
-    EXPECT_EQ(first.depth, 0u);  // the class's serial time comes first
-    EXPECT_TRUE(first.timed);
-    t.record(n, false, 10.0 * n);
-    for (bool timed : {false, true}) {  // then the split way, twice: the first wakes the workers
-        const Pool::Plan p = pool.plan(n, t);
-        EXPECT_GT(p.depth, 0u);
-        EXPECT_EQ(p.timed, timed);
-    }
-    t.record(n, true, 4.0 * n);
+    measure_both(t, 10.0, 4.0);
     EXPECT_EQ(t.serial_ns(16), 10.0f);
     EXPECT_EQ(t.split_ns(16), 4.0f);
-    // Split wins; one call in kFirstRetry tries the caller alone again.
-    EXPECT_EQ(splits(t, 4 * Tuning::kFirstRetry), 4 * Tuning::kFirstRetry - 4);
-    t.record(n, false, 12.0 * n);  // tried and lost again: retried half as often
+    // The caller alone loses by 1.5 times the split time: tried 32 * 1.5 calls on.
+    EXPECT_EQ(calls_to_try(t, true), 48u);
+    t.record(n, false, 12.0 * n);  // lost again (10.5): twice the patience, 64 * 6.5 / 4
     EXPECT_EQ(t.serial_ns(16), 10.5f);
-    EXPECT_EQ(splits(t, 4 * Tuning::kFirstRetry), 4 * Tuning::kFirstRetry - 2);
-    // A slow split run counts a quarter, as at most twice the estimate: one
-    // does not flip the choice, five in a row do (4, 5, 6.25, ... 12.2 ns).
-    t.record(n, true, 40.0 * n);
-    EXPECT_EQ(t.split_ns(16), 5.0f);
-    for (int i = 0; i < 4; ++i) t.record(n, true, 40.0 * n);
-    EXPECT_EQ(t.split_ns(16), 12.20703125f);
-    EXPECT_EQ(splits(t, 4 * Tuning::kFirstRetry), 8u);  // tried in pairs
+    EXPECT_EQ(calls_to_try(t, true), 104u);
+    // A slow split run counts a quarter, as at most four times the estimate:
+    // one does not flip the choice, two in a row do (4, 7, 12.25 ns), and the
+    // patience starts over: 32 * 1.75 / 10.5 calls.
+    t.record(n, true, 400.0 * n);
+    EXPECT_EQ(t.split_ns(16), 7.0f);
+    t.record(n, true, 400.0 * n);
+    EXPECT_EQ(t.split_ns(16), 12.25f);
+    EXPECT_EQ(calls_to_try(t, false), 5u);
+    // The mean of the split runs, not their best: runs of 6 and 30 ns in turn
+    // lose to the caller alone at 10. The caller alone's best counts at once.
+    t.record(n, false, 1.0 * n);
+    EXPECT_EQ(t.serial_ns(16), 1.0f);
+    Tuning mixed{1};
+    measure_both(mixed, 10.0, 6.0);
+    for (int i = 0; i < 20; ++i)
+        for (double ns : {6.0, 30.0}) mixed.record(n, true, ns * n);
+    EXPECT_GT(mixed.split_ns(16), 1.5f * mixed.serial_ns(16));
+    // A first split sample that lost narrowly is tried again within a few
+    // calls; one that lost by far only after many.
+    Tuning narrow{1}, far{1};
+    measure_both(narrow, 10.0, 10.5);
+    EXPECT_EQ(calls_to_try(narrow, false), Tuning::kFewestBetweenTries);
+    measure_both(far, 1.0, 50.0);
+    EXPECT_EQ(calls_to_try(far, false), 32u * 49u);
     // Work that cannot repay a hand-off runs on the caller whatever was measured.
     t.record(64, false, 64 * 10.0);
     t.record(64, true, 64 * 1.0);
