@@ -47,6 +47,13 @@ void* grow_pages(void* p, std::size_t old_len, std::size_t new_len) noexcept;
 // reserved until the whole region is unmapped.
 void shrink_pages(void* p, std::size_t old_len, std::size_t new_len) noexcept;
 
+// Lets the system take back the memory of a region that is kept for reuse
+// (len bytes, as for unmap_pages) when it needs it, without unmapping it:
+// until then the region is reused as it is, with no page faults; afterwards
+// it reads as anything (zeros, or the old content). Where the system has no
+// such advice, the memory stays.
+void release_lazily(void* p, std::size_t len) noexcept;
+
 // The number of logical processors this process may run on, or 0 when the
 // system does not say.
 std::size_t usable_processors() noexcept;

@@ -49,6 +49,17 @@ void shrink_pages(void* p, std::size_t old_len, std::size_t new_len) noexcept {
     munmap(static_cast<char*>(p) + new_len, old_len - new_len);
 }
 
+// MADV_FREE where the system has it (Linux since 4.5, the BSDs, macOS); a
+// kernel that refuses it leaves the memory in place, which is also correct.
+void release_lazily(void* p, std::size_t len) noexcept {
+#if defined(MADV_FREE)
+    if (p != nullptr) madvise(p, len, MADV_FREE);
+#else
+    (void)p;
+    (void)len;
+#endif
+}
+
 bool on_fork(void (*prepare)(), void (*parent)(), void (*child)()) noexcept {
     return pthread_atfork(prepare, parent, child) == 0;
 }

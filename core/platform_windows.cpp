@@ -89,6 +89,12 @@ void shrink_pages(void* p, std::size_t old_len, std::size_t new_len) noexcept {
     VirtualFree(static_cast<char*>(p) + new_len, old_len - new_len, MEM_DECOMMIT);
 }
 
+// MEM_RESET: the pages' content may be dropped instead of paged out, and the
+// region stays committed for reuse. Large pages refuse it and stay as they are.
+void release_lazily(void* p, std::size_t len) noexcept {
+    if (p != nullptr) VirtualAlloc(p, len, MEM_RESET, PAGE_READWRITE);
+}
+
 // The threads of a process run in its processor group, on the processors of
 // its affinity mask. A process whose threads already span several groups has
 // no single mask (both come back 0): then every active processor counts.

@@ -193,6 +193,23 @@ TEST(BufferTest, FreedBigBlocksAreReusedForRequestsTheyFit) {
     give_block(r, small);
 }
 
+TEST(BufferTest, BlocksBeyondTheResidentShareAreKeptAndStayUsable) {
+    // 200 MiB is more than the cache keeps resident: it is released lazily,
+    // handed back to the next request it fits, and takes writes as before.
+    std::size_t bytes = block_size(200 * kMiB);
+    auto* p = static_cast<unsigned char*>(take_block(bytes));
+    ASSERT_NE(p, nullptr);
+    std::memset(p, 0x5A, bytes);
+    give_block(p, bytes);
+    std::size_t again = block_size(150 * kMiB);
+    auto* q = static_cast<unsigned char*>(take_block(again));
+    ASSERT_EQ(q, p);
+    ASSERT_EQ(again, bytes);
+    for (std::size_t i = 0; i < bytes; i += 4096) q[i] = static_cast<unsigned char>(i >> 12);
+    for (std::size_t i = 0; i < bytes; i += 4096) ASSERT_EQ(q[i], static_cast<unsigned char>(i >> 12)) << i;
+    give_block(q, again);
+}
+
 TEST(BufferTest, ANewlyFreedBlockPushesOutTheOldest) {
     // Empty the cache: four blocks of 16 MiB fill it (whatever earlier tests
     // left is pushed out), and taking them back leaves it empty.
