@@ -28,32 +28,24 @@ bool mapped_length(std::size_t bytes, std::size_t& len) noexcept {
 // a loop over lists of one size, while older blocks of other sizes would
 // otherwise fill the cache for good.
 //
-// Blocks of up to kMaxBytes in all are kept, so that a loop over lists of
-// tens of millions of elements does not fault in and zero hundreds of
-// megabytes per operation; but only kResidentBytes of them keep their memory
-// for certain. A block beyond that is released lazily (MADV_FREE): the system
-// takes its memory back when it needs it, and until then it is reused as it is.
+// One block too big for those slots (up to kMaxLazyBytes) is kept as well, so
+// that a loop over lists of tens of millions of elements does not fault in
+// and zero hundreds of megabytes per operation. Its memory is released lazily
+// (MADV_FREE): the system takes it back when it needs it, and until then the
+// block is reused as it is.
 struct BlockCache {
     static constexpr std::size_t kSlots = 4;
-    static constexpr std::size_t kMaxBytes = std::size_t{1} << 30;
-    static constexpr std::size_t kResidentBytes = std::size_t{64} << 20;
+    static constexpr std::size_t kMaxBytes = std::size_t{64} << 20;
+    static constexpr std::size_t kMaxLazyBytes = std::size_t{1} << 30;
 
     std::atomic<bool> busy{false};
     void* block[kSlots] = {};
     std::size_t bytes[kSlots] = {};
     std::uint64_t given[kSlots] = {};  // when each block came in; larger is newer
-    bool lazy[kSlots] = {};            // released lazily when it came in
     std::uint64_t clock = 0;
     std::size_t total = 0;
-    std::size_t resident = 0;  // the bytes of the blocks that are not lazy
-
-    // Takes the block out of slot s.
-    void* take(std::size_t s) noexcept {
-        total -= bytes[s];
-        if (!lazy[s]) resident -= bytes[s];
-        bytes[s] = 0;
-        return std::exchange(block[s], nullptr);
-    }
+    void* lazy = nullptr;  // the big block, and its size
+    std::size_t lazy_bytes = 0;
 
     bool lock() noexcept { return !busy.exchange(true, std::memory_order_acquire); }
     void unlock() noexcept { busy.store(false, std::memory_order_release); }
@@ -81,9 +73,15 @@ void* take_block(std::size_t& bytes) noexcept {
                 best = s;
         }
         void* p = nullptr;
-        if (best != BlockCache::kSlots) {
-            bytes = g_cache.bytes[best];
-            p = g_cache.take(best);
+        const std::size_t b = g_cache.lazy_bytes;
+        if (g_cache.lazy && b >= bytes && b / 2 <= bytes &&
+            (best == BlockCache::kSlots || b < g_cache.bytes[best])) {
+            p = std::exchange(g_cache.lazy, nullptr);
+            bytes = std::exchange(g_cache.lazy_bytes, 0);
+        } else if (best != BlockCache::kSlots) {
+            p = std::exchange(g_cache.block[best], nullptr);
+            bytes = std::exchange(g_cache.bytes[best], 0);
+            g_cache.total -= bytes;
         }
         g_cache.unlock();
         if (p) return p;
@@ -111,21 +109,26 @@ void give_block(void* p, std::size_t bytes) noexcept {
                 }
             }
             if (free_slot != BlockCache::kSlots && g_cache.total + bytes <= BlockCache::kMaxBytes) break;
-            evicted_bytes[n_evicted] = g_cache.bytes[oldest];
-            evicted[n_evicted++] = g_cache.take(oldest);
+            evicted[n_evicted] = std::exchange(g_cache.block[oldest], nullptr);
+            evicted_bytes[n_evicted++] = g_cache.bytes[oldest];
+            g_cache.total -= g_cache.bytes[oldest];
         }
-        // Under the lock: once in the cache the block may be taken and
-        // written, and the advice must not come after that.
-        const bool lazy = g_cache.resident + bytes > BlockCache::kResidentBytes;
-        if (lazy) platform::release_lazily(p, bytes);
-        else g_cache.resident += bytes;
         g_cache.block[free_slot] = p;
         g_cache.bytes[free_slot] = bytes;
         g_cache.given[free_slot] = ++g_cache.clock;
-        g_cache.lazy[free_slot] = lazy;
         g_cache.total += bytes;
         g_cache.unlock();
         for (std::size_t i = 0; i < n_evicted; ++i) free_huge(evicted[i], evicted_bytes[i]);
+        return;
+    }
+    if (bytes > BlockCache::kMaxBytes && bytes <= BlockCache::kMaxLazyBytes && g_cache.lock()) {
+        // Advised under the lock: once in the cache the block may be taken
+        // and written, and the advice must not come after that.
+        platform::release_lazily(p, bytes);
+        void* old = std::exchange(g_cache.lazy, p);
+        const std::size_t old_bytes = std::exchange(g_cache.lazy_bytes, bytes);
+        g_cache.unlock();
+        free_huge(old, old_bytes);
         return;
     }
     free_huge(p, bytes);

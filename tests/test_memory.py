@@ -73,8 +73,9 @@ def test_ten_million_elements_five_times_keep_the_process_flat():
     # element array would be 240 MB.
     assert max(peaks[1:]) - peaks[1] < 100 * MB, [p // MB for p in peaks]
     assert max(after[1:]) - after[1] < 100 * MB, [a // MB for a in after]
-    # All four lists of a round were alive at its peak, and gone after it.
-    assert peaks[1] - after[1] > 4 * 200 * MB, (peaks[1] // MB, after[1] // MB)
+    # All four lists of a round were alive at its peak, and gone after it,
+    # but for one block kept for reuse, which the system may take back.
+    assert peaks[1] - after[1] > 3 * 200 * MB, (peaks[1] // MB, after[1] // MB)
 
 
 @pytest.mark.parametrize("claimed", [N, 10**12, 2**62, 2**63 - 1])
@@ -102,11 +103,11 @@ LIMITED = textwrap.dedent(r"""
             vl.extend(base)
         return vl
 
-    # 72 MB: more than the allocator keeps of freed blocks for reuse, so each
-    # result below needs a fresh mapping.
+    # 72 MB: each result below needs a fresh mapping, as long as no freed
+    # block is kept for reuse (the warm-up result stays alive).
     vl = build(3_000_000)
     other = build(3_000_000)
-    vl.normalize()                               # the pool is running before the limit
+    warm = vl.normalize()                        # the pool is running before the limit
     py_items = [Vec3d(1.0, 2.0, 3.0)] * 3_000_000
     first, last = vl[0].to_array(), vl[len(vl) - 1].to_array()
 

@@ -194,8 +194,9 @@ TEST(BufferTest, FreedBigBlocksAreReusedForRequestsTheyFit) {
 }
 
 TEST(BufferTest, BlocksBeyondTheResidentShareAreKeptAndStayUsable) {
-    // 200 MiB is more than the cache keeps resident: it is released lazily,
-    // handed back to the next request it fits, and takes writes as before.
+    // 200 MiB is more than the cache's slots hold: it is kept as the one
+    // block released lazily, handed back to the next request it fits, and
+    // takes writes as before.
     std::size_t bytes = block_size(200 * kMiB);
     auto* p = static_cast<unsigned char*>(take_block(bytes));
     ASSERT_NE(p, nullptr);
