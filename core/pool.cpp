@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <system_error>
 
@@ -224,12 +225,13 @@ Pool::Plan Pool::plan(std::size_t n, Tuning& tuning) const noexcept {
     if (n < 2 || t_is_worker || helpers_per_op_ == 0) return plan;
     const unsigned c = floor_log2(n);
     Tuning::Class& k = tuning.classes_[c];
-    const std::uint32_t call = k.calls.fetch_add(1, std::memory_order_relaxed);
     const float serial = k.serial.load(std::memory_order_relaxed);
     const double work = (serial > 0.0f ? serial : tuning.serial_estimate()) * static_cast<double>(n);
+    if (work < kMinTimedNs) return plan;  // neither timed nor split: not even counted
+    const std::uint32_t call = k.calls.fetch_add(1, std::memory_order_relaxed);
     if (work < kMinSplitNs) {
         // Not the class's first run, which pays for cold caches.
-        plan.timed = work >= kMinTimedNs && call % kTimedEvery == 1;
+        plan.timed = call % kTimedEvery == 1;
         return plan;
     }
     plan.timed = true;
@@ -239,27 +241,26 @@ Pool::Plan Pool::plan(std::size_t n, Tuning& tuning) const noexcept {
     }
     const float split = k.split.load(std::memory_order_relaxed);
     bool use_split;
-    switch (k.second_run.exchange(Tuning::kNoSecondRun, std::memory_order_relaxed)) {
-        case Tuning::kSplitSecond: use_split = true; break;
-        case Tuning::kSerialSecond: use_split = false; break;
-        default: {
-            // Calls are counted modulo 2^32: the signed difference orders them.
-            const bool retry = split != 0.0f &&
-                               static_cast<std::int32_t>(call - k.next_try.load(std::memory_order_relaxed)) >= 0;
-            if (retry)
-                k.next_try.store(call + Tuning::calls_between_tries(
-                                            serial, split, k.patience.load(std::memory_order_relaxed)),
-                                 std::memory_order_relaxed);
-            use_split = (split == 0.0f || split < serial) != retry;
-            // A try of one way after runs of the other finds the workers
-            // asleep, or the caches of the other core holding the data: it
-            // pays for what a run of the same way does not. It is not timed,
-            // and the operation after it runs the same way and is timed.
-            if (split == 0.0f || retry) {
-                k.second_run.store(use_split ? Tuning::kSplitSecond : Tuning::kSerialSecond,
-                                   std::memory_order_relaxed);
-                plan.timed = false;
-            }
+    if (const std::int32_t left = k.try_left.load(std::memory_order_relaxed); left != 0) {
+        k.try_left.store(left > 1 ? left - 1 : 0, std::memory_order_relaxed);
+        use_split = left > 0;
+        plan.timed = left <= 1;
+    } else {
+        // Calls are counted modulo 2^32: the signed difference orders them.
+        const bool retry =
+            split != 0.0f && static_cast<std::int32_t>(call - k.next_try.load(std::memory_order_relaxed)) >= 0;
+        if (retry)
+            k.next_try.store(call + Tuning::calls_between_tries(serial, split,
+                                                                k.patience.load(std::memory_order_relaxed), n),
+                             std::memory_order_relaxed);
+        use_split = (split == 0.0f || split < serial) != retry;
+        // A try of one way after runs of the other finds the workers asleep,
+        // or the caches of the other core holding the data: it pays for what
+        // a run of the same way does not, and is not timed.
+        if (split == 0.0f || retry) {
+            k.try_left.store(use_split ? static_cast<std::int32_t>(Tuning::wake_runs(work)) : -1,
+                             std::memory_order_relaxed);
+            plan.timed = false;
         }
     }
     if (use_split) plan.depth = split_depth(n, floor_log2(static_cast<std::size_t>(work / kMinChunkNs)));
@@ -271,19 +272,29 @@ void Tuning::record(std::size_t n, bool split, double ns) noexcept {
     Class& k = classes_[floor_log2(n)];
     std::atomic<float>& slot = split ? k.split : k.serial;
     const float per = static_cast<float>(ns / static_cast<double>(n));
-    // A split operation's time varies with how soon the workers join (one
-    // that finds them asleep pays for waking them), so its estimate is the
-    // mean recent time: each run counts a quarter. The caller alone varies
-    // little but for a first run in cold caches, so a faster run of it counts
-    // at once: its estimate is the best recent time. Either way a slower run
-    // counts a quarter and as at most four times the estimate, so that one
-    // preempted run (a stall of a scheduler time slice) moves it by at most
-    // three quarters, while a machine that stays busier moves it within a
-    // few runs.
+    // The caller alone varies little but for a first run in cold caches, so
+    // its estimate is the best recent time: a faster run counts at once, a
+    // slower one a quarter. A split run's time varies with how soon the
+    // workers join, so its estimate is the mean: of the runs so far while
+    // there are fewer than kSplitRuns, then of about the last kSplitRuns.
+    // Either way a slower run counts as at most twice the estimate, so that
+    // one preempted run (a stall of a scheduler time slice), or one that had
+    // to wake the workers, cannot flip the choice, while a machine that stays
+    // busier moves it within a few runs.
     const float old = slot.load(std::memory_order_relaxed);
-    const float now = old == 0.0f || (!split && per < old)
-                          ? per
-                          : old + (std::min(per, kMostPerEstimate * old) - old) / 4;
+    float now = per;
+    if (old != 0.0f) {
+        const float counted = std::min(per, 2 * old);
+        if (!split) {
+            now = per < old ? per : old + (counted - old) / 4;
+        } else {
+            const std::uint32_t runs = k.split_runs.load(std::memory_order_relaxed) + 1;
+            if (runs <= kSplitRuns) k.split_runs.store(runs, std::memory_order_relaxed);
+            now = old + (counted - old) / static_cast<float>(std::min(runs, kSplitRuns));
+        }
+    } else if (split) {
+        k.split_runs.store(1, std::memory_order_relaxed);
+    }
     slot.store(now, std::memory_order_relaxed);
     if (!split) last_serial_.store(per, std::memory_order_relaxed);
     const float other = (split ? k.serial : k.split).load(std::memory_order_relaxed);
@@ -301,13 +312,19 @@ void Tuning::record(std::size_t n, bool split, double ns) noexcept {
     }
     k.patience.store(patience, std::memory_order_relaxed);
     const float serial = split ? other : now, split_ns = split ? now : other;
-    k.next_try.store(k.calls.load(std::memory_order_relaxed) + calls_between_tries(serial, split_ns, patience),
+    k.next_try.store(k.calls.load(std::memory_order_relaxed) + calls_between_tries(serial, split_ns, patience, n),
                      std::memory_order_relaxed);
 }
 
-std::uint32_t Tuning::calls_between_tries(float serial, float split, std::uint32_t patience) noexcept {
+std::uint32_t Tuning::wake_runs(double work_ns) noexcept {
+    const double runs = std::ceil(kWakeNs / work_ns);
+    return runs < kMostWakeRuns ? static_cast<std::uint32_t>(std::max(runs, 1.0)) : kMostWakeRuns;
+}
+
+std::uint32_t Tuning::calls_between_tries(float serial, float split, std::uint32_t patience, std::size_t n) noexcept {
     const double fast = serial < split ? serial : split, slow = serial < split ? split : serial;
-    const double calls = static_cast<double>(patience) * (slow - fast) / fast;
+    const double runs = split > serial ? wake_runs(static_cast<double>(serial) * static_cast<double>(n)) : 1.0;
+    const double calls = static_cast<double>(patience) * runs * (slow - fast) / fast;
     if (!(calls > kFewestBetweenTries)) return kFewestBetweenTries;  // also a NaN
     return calls < kMostBetweenTries ? static_cast<std::uint32_t>(calls) : kMostBetweenTries;
 }

@@ -44,10 +44,10 @@ namespace orvath::core {
 // many, and the share halves each time a try loses again.
 // An operation whose serial time is too short to repay any hand-off is never
 // split. Until a class has been timed, the latest timing of another (or the
-// prior cost, in the pool's units) stands in for it. A try of either way is
-// two operations in a row, of which the second is timed (the first wakes the
-// workers, or brings the data back from the other cores' caches), and the
-// first run of a class is not timed.
+// prior cost, in the pool's units) stands in for it. A try of either way
+// times an operation only after the ones that wake the workers, or bring the
+// data back from the other cores' caches, and the first run of a class is not
+// timed.
 class Tuning {
 public:
     explicit constexpr Tuning(std::size_t prior_cost) noexcept : prior_cost_(prior_cost) {}
@@ -71,14 +71,22 @@ public:
     // tries. Patience starts at kFirstPatience, doubles each time a try loses
     // again up to kLastPatience, and starts over when the choice flips.
     static constexpr std::uint32_t kFirstPatience = 32, kLastPatience = 1024;
-    // A timing counts as at most this many times the estimate (see record).
-    static constexpr float kMostPerEstimate = 4.0f;
-    // A try of either way is two operations in a row, of which the second is timed.
-    static constexpr std::uint8_t kNoSecondRun = 0, kSplitSecond = 1, kSerialSecond = 2;
+    // The split estimate is the mean of about this many recent runs (see record).
+    static constexpr std::uint32_t kSplitRuns = 8;
     static constexpr std::uint32_t kFewestBetweenTries = 4, kMostBetweenTries = std::uint32_t{1} << 20;
+    // A try runs the way tried until it runs as it would in a row, and times
+    // the run after that. The caller alone: one run (it brings the data back
+    // from the other cores' caches). Split: runs of kWakeNs of work in all
+    // (waking a sleeping worker takes some 50 to 100 us on a virtual
+    // machine), at least one and at most kMostWakeRuns.
+    static constexpr double kWakeNs = 100000.0;
+    static constexpr std::uint32_t kMostWakeRuns = 16;
+    static std::uint32_t wake_runs(double work_ns) noexcept;
     // The calls from a try (or the first measurement of both ways) to the
-    // next try, for the per-element times of the two ways.
-    static std::uint32_t calls_between_tries(float serial, float split, std::uint32_t patience) noexcept;
+    // next try, for the per-element times of the two ways and n elements: a
+    // split try that loses costs its wake runs as well.
+    static std::uint32_t calls_between_tries(float serial, float split, std::uint32_t patience,
+                                             std::size_t n) noexcept;
 
 private:
     friend class Pool;
@@ -88,7 +96,10 @@ private:
         std::atomic<std::uint32_t> calls{0};
         std::atomic<std::uint32_t> patience{kFirstPatience};
         std::atomic<std::uint32_t> next_try{0};  // the call that tries the slower way
-        std::atomic<std::uint8_t> second_run{kNoSecondRun};  // how a try's timed second runs
+        std::atomic<std::uint32_t> split_runs{0};  // split timings so far, up to kSplitRuns
+        // The runs left in a try: 0 none; -1 the caller alone's timed run;
+        // k > 0 split runs, the last of them timed.
+        std::atomic<std::int32_t> try_left{0};
     };
     // Per-element nanoseconds on the caller alone for a class not timed yet:
     // the latest serial timing of any class, else the prior cost.

@@ -300,14 +300,16 @@ TEST(PoolTest, MeasuredPlansTakeTheFasterWayAndRetryTheOther) {
     t.record(n, false, 12.0 * n);  // lost again (10.5): twice the patience, 64 * 6.5 / 4
     EXPECT_EQ(t.serial_ns(16), 10.5f);
     EXPECT_EQ(calls_to_try(t, true), 104u);
-    // A slow split run counts a quarter, as at most four times the estimate:
-    // one does not flip the choice, two in a row do (4, 7, 12.25 ns), and the
-    // patience starts over: 32 * 1.75 / 10.5 calls.
+    // The split estimate is the mean of the runs so far, a slow run counted
+    // as at most twice the estimate: three do not flip the choice, four in a
+    // row do (4, 6, 8, 10, 12 ns against 10.5), and the patience starts over.
+    for (float mean : {6.0f, 8.0f, 10.0f}) {
+        t.record(n, true, 400.0 * n);
+        EXPECT_EQ(t.split_ns(16), mean);
+    }
     t.record(n, true, 400.0 * n);
-    EXPECT_EQ(t.split_ns(16), 7.0f);
-    t.record(n, true, 400.0 * n);
-    EXPECT_EQ(t.split_ns(16), 12.25f);
-    EXPECT_EQ(calls_to_try(t, false), 5u);
+    EXPECT_EQ(t.split_ns(16), 12.0f);
+    EXPECT_EQ(calls_to_try(t, false), Tuning::kFewestBetweenTries);  // 32 * 1.5 / 10.5 calls
     // The mean of the split runs, not their best: runs of 6 and 30 ns in turn
     // lose to the caller alone at 10. The caller alone's best counts at once.
     t.record(n, false, 1.0 * n);
@@ -322,8 +324,19 @@ TEST(PoolTest, MeasuredPlansTakeTheFasterWayAndRetryTheOther) {
     Tuning narrow{1}, far{1};
     measure_both(narrow, 10.0, 10.5);
     EXPECT_EQ(calls_to_try(narrow, false), Tuning::kFewestBetweenTries);
-    measure_both(far, 1.0, 50.0);
+    measure_both(far, 2.0, 100.0);
     EXPECT_EQ(calls_to_try(far, false), 32u * 49u);
+    // A split try of a short operation runs until the workers are awake:
+    // 100 us of work in all, eight runs of 13 us, before the timed one.
+    Tuning brief{1};
+    expect_try(brief, false);
+    brief.record(n, false, 0.2 * n);
+    std::uint32_t untimed = 0;
+    for (Pool::Plan p = pool.plan(n, brief); !p.timed && untimed < 100; p = pool.plan(n, brief)) {
+        EXPECT_GT(p.depth, 0u);
+        ++untimed;
+    }
+    EXPECT_EQ(untimed, 8u);
     // Work that cannot repay a hand-off runs on the caller whatever was measured.
     t.record(64, false, 64 * 10.0);
     t.record(64, true, 64 * 1.0);
