@@ -276,7 +276,8 @@ void Tuning::record(std::size_t n, bool split, double ns) noexcept {
     // its estimate is the best recent time: a faster run counts at once, a
     // slower one a quarter. A split run's time varies with how soon the
     // workers join, so its estimate is the mean: of the runs so far while
-    // there are fewer than kSplitRuns, then of about the last kSplitRuns.
+    // there are fewer than kSplitRuns, then of about the last kSplitRuns
+    // (and a try starts it afresh, below).
     // Either way a slower run counts as at most twice the estimate, so that
     // one preempted run (a stall of a scheduler time slice), or one that had
     // to wake the workers, cannot flip the choice, while a machine that stays
@@ -288,9 +289,16 @@ void Tuning::record(std::size_t n, bool split, double ns) noexcept {
         if (!split) {
             now = per < old ? per : old + (counted - old) / 4;
         } else {
-            const std::uint32_t runs = k.split_runs.load(std::memory_order_relaxed) + 1;
-            if (runs <= kSplitRuns) k.split_runs.store(runs, std::memory_order_relaxed);
-            now = old + (counted - old) / static_cast<float>(std::min(runs, kSplitRuns));
+            // A split run while the caller alone is the faster way is a try,
+            // timed after the workers woke: it starts the mean afresh from
+            // the estimate and itself, so that a try that wins flips the
+            // choice back at once.
+            const float serial_ns = k.serial.load(std::memory_order_relaxed);
+            std::uint32_t runs = k.split_runs.load(std::memory_order_relaxed) + 1;
+            if (serial_ns != 0.0f && old > serial_ns) runs = 2;
+            runs = std::min(runs, kSplitRuns);
+            k.split_runs.store(runs, std::memory_order_relaxed);
+            now = old + (counted - old) / static_cast<float>(runs);
         }
     } else if (split) {
         k.split_runs.store(1, std::memory_order_relaxed);
