@@ -73,8 +73,7 @@ def test_ten_million_elements_five_times_keep_the_process_flat():
     # element array would be 240 MB.
     assert max(peaks[1:]) - peaks[1] < 100 * MB, [p // MB for p in peaks]
     assert max(after[1:]) - after[1] < 100 * MB, [a // MB for a in after]
-    # All four lists of a round were alive at its peak, and gone after it,
-    # but for one block kept for reuse, which the system may take back.
+    # All four lists of a round were alive at its peak; after it, one block is kept for reuse.
     assert peaks[1] - after[1] > 3 * 200 * MB, (peaks[1] // MB, after[1] // MB)
 
 

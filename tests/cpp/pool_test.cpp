@@ -177,9 +177,7 @@ TEST(PoolTest, EveryIndexOnceForRandomLargeSizes) {
     std::mt19937_64 rng(12345);
     std::uniform_int_distribution<std::size_t> size(0, 1'000'000);
     for (int i = 0; i < 12; ++i) check_cover(pool, size(rng), kParallel);
-    // Past the serial cutoff a plan splits whatever the workers are doing;
-    // below it, whether one does depends on timing, which check_cover cannot.
-    static_assert(1'000'000 * 3 >= Pool::kSerialCutoff);
+    static_assert(1'000'000 * 3 >= Pool::kSerialCutoff);  // split whatever the workers are doing
     check_cover(pool, 1'000'000, 3);
     check_cover(pool, 1'000'003, 3);
 }
@@ -286,7 +284,7 @@ TEST(PoolTest, MeasuredPlansTakeTheFasterWayAndRetryTheOther) {
         return calls;
     };
     auto measure_both = [&](Tuning& t, double serial, double split) {
-        expect_try(t, false);  // the class's serial time comes first; its first run is cold
+        expect_try(t, false);  // the class's serial time first; its first run is cold
         t.record(n, false, serial * n);
         expect_try(t, true);  // the first split run wakes the workers
         t.record(n, true, split * n);
@@ -300,48 +298,34 @@ TEST(PoolTest, MeasuredPlansTakeTheFasterWayAndRetryTheOther) {
     t.record(n, false, 12.0 * n);  // lost again (10.5): twice the patience, 64 * 6.5 / 4
     EXPECT_EQ(t.serial_ns(16), 10.5f);
     EXPECT_EQ(calls_to_try(t, true), 104u);
-    // The split estimate is the mean of the runs so far, a slow run counted
-    // as at most twice the estimate: three do not flip the choice, four in a
-    // row do (4, 6, 8, 10, 12 ns against 10.5), and the patience starts over.
-    for (float mean : {6.0f, 8.0f, 10.0f}) {
+    // The split mean, a slow run counted as twice the estimate: the fourth flips the choice.
+    for (float mean : {6.0f, 8.0f, 10.0f, 12.0f}) {
         t.record(n, true, 400.0 * n);
         EXPECT_EQ(t.split_ns(16), mean);
     }
-    t.record(n, true, 400.0 * n);
-    EXPECT_EQ(t.split_ns(16), 12.0f);
     EXPECT_EQ(calls_to_try(t, false), Tuning::kFewestBetweenTries);  // 32 * 1.5 / 10.5 calls
-    // A split try that wins starts the mean afresh, and flips the choice back.
-    t.record(n, true, 8.0 * n);
-    EXPECT_EQ(t.split_ns(16), 10.0f);
-    EXPECT_EQ(calls_to_try(t, true), Tuning::kFewestBetweenTries);  // 32 * 0.5 / 10
-    // The mean of the split runs, not their best: runs of 6 and 30 ns in turn
-    // lose to the caller alone at 10 within four pairs (6, 8, 7.5, 9, ...).
-    // The caller alone's best counts at once.
-    t.record(n, false, 1.0 * n);
+    t.record(n, true, 8.0 * n);  // a try that wins starts the mean afresh (10) and flips back
+    EXPECT_EQ(calls_to_try(t, true), Tuning::kFewestBetweenTries);
+    t.record(n, false, 1.0 * n);  // the caller alone's best counts at once
     EXPECT_EQ(t.serial_ns(16), 1.0f);
+    // The mean, not the best: split runs of 6 and 30 ns in turn lose to 10 ns in four pairs.
     Tuning mixed{1};
     measure_both(mixed, 10.0, 6.0);
     int pairs = 0;
     for (; mixed.split_ns(16) <= mixed.serial_ns(16) && pairs < 100; ++pairs)
         for (double ns : {6.0, 30.0}) mixed.record(n, true, ns * n);
     EXPECT_EQ(pairs, 4);
-    // A first split sample that lost narrowly is tried again within a few
-    // calls; one that lost by far only after many.
-    Tuning narrow{1}, far{1};
+    // A first split sample that lost narrowly is tried again soon; one that lost by far, late.
+    Tuning narrow{1}, far{1}, brief{1};
     measure_both(narrow, 10.0, 10.5);
     EXPECT_EQ(calls_to_try(narrow, false), Tuning::kFewestBetweenTries);
     measure_both(far, 2.0, 100.0);
     EXPECT_EQ(calls_to_try(far, false), 32u * 49u);
-    // A split try of a short operation runs until the workers are awake:
-    // 100 us of work in all, eight runs of 13 us, before the timed one.
-    Tuning brief{1};
+    // Runs of 13 us: a split try wakes the workers with 100 us of untimed runs.
     expect_try(brief, false);
     brief.record(n, false, 0.2 * n);
     std::uint32_t untimed = 0;
-    for (Pool::Plan p = pool.plan(n, brief); !p.timed && untimed < 100; p = pool.plan(n, brief)) {
-        EXPECT_GT(p.depth, 0u);
-        ++untimed;
-    }
+    while (!pool.plan(n, brief).timed && untimed < 100) ++untimed;
     EXPECT_EQ(untimed, 8u);
     // Work that cannot repay a hand-off runs on the caller whatever was measured.
     t.record(64, false, 64 * 10.0);
