@@ -283,6 +283,7 @@ void Tuning::record(std::size_t n, bool split, double ns) noexcept {
     // to wake the workers, cannot flip the choice, while a machine that stays
     // busier moves it within a few runs.
     const float old = slot.load(std::memory_order_relaxed);
+    const float other = (split ? k.serial : k.split).load(std::memory_order_relaxed);
     float now = per;
     if (old != 0.0f) {
         const float counted = std::min(per, 2 * old);
@@ -293,9 +294,8 @@ void Tuning::record(std::size_t n, bool split, double ns) noexcept {
             // timed after the workers woke: it starts the mean afresh from
             // the estimate and itself, so that a try that wins flips the
             // choice back at once.
-            const float serial_ns = k.serial.load(std::memory_order_relaxed);
             std::uint32_t runs = k.split_runs.load(std::memory_order_relaxed) + 1;
-            if (serial_ns != 0.0f && old > serial_ns) runs = 2;
+            if (other != 0.0f && old > other) runs = 2;
             runs = std::min(runs, kSplitRuns);
             k.split_runs.store(runs, std::memory_order_relaxed);
             now = old + (counted - old) / static_cast<float>(runs);
@@ -305,7 +305,6 @@ void Tuning::record(std::size_t n, bool split, double ns) noexcept {
     }
     slot.store(now, std::memory_order_relaxed);
     if (!split) last_serial_.store(per, std::memory_order_relaxed);
-    const float other = (split ? k.serial : k.split).load(std::memory_order_relaxed);
     if (other == 0.0f) return;
     std::uint32_t patience = k.patience.load(std::memory_order_relaxed);
     if (old == 0.0f) {
