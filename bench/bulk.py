@@ -474,7 +474,11 @@ PROFILE_SIZES = [10**3, 3 * 10**3, 10**4, 2 * 10**4, 3 * 10**4, 6 * 10**4, 10**5
 
 
 def profile_cases(a, vl, o):
-    """(member, call) for every bulk member; rotate turns the list in place."""
+    """(member, call) for every bulk member; rotate turns the list in place,
+    the pair members take a second list of the same length, take a random
+    permutation."""
+    other = vl * -0.5
+    order = np.random.default_rng(7).permutation(len(vl))
     return [
         ("dot", lambda: vl.dot(o)),
         ("magnitude", lambda: vl.magnitude()),
@@ -492,6 +496,16 @@ def profile_cases(a, vl, o):
         ("__sub__", lambda: vl - o),
         ("__mul__", lambda: vl * 2.0),
         ("__truediv__", lambda: vl / 3.0),
+        ("magnitude_array", lambda: vl.magnitude_array()),
+        ("dot_array", lambda: vl.dot_array(o)),
+        ("distance_to_array", lambda: vl.distance_to_array(o)),
+        ("distance_squared_array", lambda: vl.distance_squared_array(o)),
+        ("add_each", lambda: vl.add_each(other)),
+        ("cross_each", lambda: vl.cross_each(other)),
+        ("dot_each", lambda: vl.dot_each(other)),
+        ("take", lambda: vl.take(order)),
+        ("sum", lambda: vl.sum()),
+        ("bounds", lambda: vl.bounds()),
     ]
 
 

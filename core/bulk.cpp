@@ -3,6 +3,7 @@
 #include "core/bulk.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -12,8 +13,34 @@
 
 #include "core/float_text.hpp"
 #include "core/kernel.hpp"
+#include "core/lanes.hpp"
 
-namespace orvath::core::bulk {
+namespace orvath::core {
+
+namespace lanes {
+namespace {
+// The resolver of the clones picks AVX-512's when the processor has every
+// feature of x86-64-v4, else AVX2's when it has those of x86-64-v3.
+bool avx2_clone_picked() noexcept {
+#if defined(ORVATH_TEMPLATES_CLONED)
+    __builtin_cpu_init();
+#if defined(ORVATH_KERNELS_AVX2)
+    return __builtin_cpu_supports("x86-64-v3");
+#else
+    return __builtin_cpu_supports("x86-64-v3") && !__builtin_cpu_supports("x86-64-v4");
+#endif
+#else
+    return false;
+#endif
+}
+std::atomic<bool> g_shuffled{avx2_clone_picked()};
+}  // namespace
+
+bool shuffled() noexcept { return g_shuffled.load(std::memory_order_relaxed); }
+void set_shuffled(bool on) noexcept { g_shuffled.store(on, std::memory_order_relaxed); }
+}  // namespace lanes
+
+namespace bulk {
 
 // Lanes of the length operations with a vector result: see kernel().
 constexpr std::size_t kLanes = 8;
@@ -62,7 +89,12 @@ ORVATH_TEMPLATE_KERNEL void kernel(const Vec3* __restrict in, typename Op::Out* 
             }
         }
     } else {
-        for (std::size_t i = begin; i < end; ++i) out[i] = op(in[i]);
+        std::size_t i = begin;
+        if constexpr (!std::is_same_v<typename Op::Out, bool>) {
+            if (lanes::shuffled())
+                for (; end - i >= 4; i += 4) lanes::map4(in + i, out + i, op);
+        }
+        for (; i < end; ++i) out[i] = op(in[i]);
     }
 }
 
@@ -73,7 +105,10 @@ ORVATH_BULK_OPERATIONS(ORVATH_INSTANTIATE)
 
 template <class Op>
 ORVATH_TEMPLATE_KERNEL void kernel_in_place(Vec3* data, std::size_t begin, std::size_t end, Op op) noexcept {
-    for (std::size_t i = begin; i < end; ++i) data[i] = op(data[i]);
+    std::size_t i = begin;
+    if (lanes::shuffled())
+        for (; end - i >= 4; i += 4) lanes::map4(data + i, data + i, op);
+    for (; i < end; ++i) data[i] = op(data[i]);
 }
 
 #define ORVATH_INSTANTIATE(Op) template void kernel_in_place<Op>(Vec3*, std::size_t, std::size_t, Op) noexcept;
@@ -134,12 +169,27 @@ ORVATH_KERNEL Best nearest_in(const Vec3* __restrict in, std::size_t step, std::
         const std::size_t m = std::min(kBlock, end - base);
         const Vec3* p = in + base * step;
         if (step == 1) {
-            for (std::size_t j = 0; j < m; ++j) keys[j] = nearest_key(p[j], o);
+            std::size_t j = 0;
+            if (lanes::shuffled()) {
+                for (; m - j >= 4; j += 4) {
+                    const lanes::Axes v(p + j);
+                    for (std::size_t k = 0; k < 4; ++k) keys[j + k] = nearest_key(v[k], o);
+                }
+            }
+            for (; j < m; ++j) keys[j] = nearest_key(p[j], o);
         } else {
             for (std::size_t j = 0; j < m; ++j) keys[j] = nearest_key(p[j * step], o);
         }
         std::int64_t low = keys[0];
-        for (std::size_t j = 1; j < m; ++j) low = std::min(low, keys[j]);
+        std::size_t j = 1;
+        if (lanes::shuffled()) {
+            // Four running minima: one compare and one blend per four keys.
+            std::int64_t lows[4] = {low, low, low, low};
+            for (; m - j >= 4; j += 4)
+                for (std::size_t k = 0; k < 4; ++k) lows[k] = keys[j + k] < lows[k] ? keys[j + k] : lows[k];
+            low = std::min(std::min(lows[0], lows[1]), std::min(lows[2], lows[3]));
+        }
+        for (; j < m; ++j) low = std::min(low, keys[j]);
         if (best.index == kNone || low < best.key) {
             std::size_t j = 0;
             while (keys[j] != low) ++j;
@@ -433,4 +483,5 @@ bool read_rows(Pool& pool, const Rows& rows, const ElementFormat& format, Vec3* 
                           : read_swapped<false>(pool, rows, format.type, out, n);
 }
 
-}  // namespace orvath::core::bulk
+}  // namespace bulk
+}  // namespace orvath::core

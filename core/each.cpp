@@ -9,13 +9,17 @@
 #include <type_traits>
 
 #include "core/kernel.hpp"
+#include "core/lanes.hpp"
 
 namespace orvath::core::bulk {
 
 template <class Op>
 ORVATH_TEMPLATE_KERNEL void pair_kernel(const Vec3* a, const Vec3* b, typename Op::Out* __restrict out,
                                         std::size_t begin, std::size_t end, Op op) noexcept {
-    for (std::size_t i = begin; i < end; ++i) out[i] = op(a[i], b[i]);
+    std::size_t i = begin;
+    if (lanes::shuffled())
+        for (; end - i >= 4; i += 4) lanes::map4(a + i, b + i, out + i, op);
+    for (; i < end; ++i) out[i] = op(a[i], b[i]);
 }
 
 template void pair_kernel<AddEach>(const Vec3*, const Vec3*, Vec3*, std::size_t, std::size_t, AddEach) noexcept;

@@ -24,6 +24,7 @@
 #define ORVATH_KERNEL
 #elif defined(__GNUC__) && defined(__x86_64__) && defined(__ELF__) && defined(__GLIBC__) && \
     !defined(__SANITIZE_THREAD__)
+#define ORVATH_CLONED 1
 #if defined(ORVATH_KERNELS_AVX2)
 #define ORVATH_KERNEL __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
@@ -36,4 +37,7 @@
 #define ORVATH_TEMPLATE_KERNEL
 #else
 #define ORVATH_TEMPLATE_KERNEL ORVATH_KERNEL
+#if defined(ORVATH_CLONED)
+#define ORVATH_TEMPLATES_CLONED 1
+#endif
 #endif
