@@ -78,6 +78,16 @@ ORVATH_TEMPLATE_KERNEL void kernel(const Vec3* __restrict in, typename Op::Out* 
                     }
                     for (std::size_t k = 0; k < kLanes; ++k) out[i + k] = {x[k], y[k], z[k]};
                 }
+            } else if (lanes::shuffled()) {
+                // A length on the AVX2 clone: four at a time, by axis
+                // registers (core/lanes.hpp).
+                for (; e - i >= 4; i += 4) {
+                    const lanes::Axes v(in + i);
+                    for (std::size_t k = 0; k < 4; ++k) {
+                        out[i + k] = op.plain(v[k]);
+                        any |= op.rescale(v[k]);
+                    }
+                }
             }
             for (; i < e; ++i) {
                 out[i] = op.plain(in[i]);
