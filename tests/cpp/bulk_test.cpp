@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -64,69 +65,64 @@ void check_map(Pool& pool, const std::vector<Vec3>& in, Op op, Single single) {
     }
 }
 
-// Runs f once with each loop of the kernels (element by element, and four
-// elements at a time by axis registers), whichever clone this processor runs.
-template <class F>
-void with_each_loop(F f) {
-    const bool picked = lanes::shuffled();
-    for (bool shuffled : {false, true}) {
-        SCOPED_TRACE(shuffled ? "four at a time" : "one at a time");
-        lanes::set_shuffled(shuffled);
-        f();
+// The tests of this suite run once with each loop of the kernels (element by
+// element, and four elements at a time by axis registers), whichever clone
+// this processor runs.
+class EachLoop : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { lanes::set_shuffled(GetParam()); }
+    void TearDown() override { lanes::set_shuffled(picked_); }
+    const bool picked_ = lanes::shuffled();
+};
+INSTANTIATE_TEST_SUITE_P(Loops, EachLoop, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "FourAtATime" : "OneAtATime"; });
+
+TEST_P(EachLoop, EveryOperationGivesTheSingleResultsOnASplitRange) {
+    auto pool = make_pool(4);
+    ASSERT_TRUE(pool);
+    const std::vector<Vec3> in = specimen(600'003, 1);
+    const Vec3 o{0.25, -0.5, 0.75};
+    const Quat q{0.9, 0.1, -0.3, 0.2};
+    check_map(*pool, in, bulk::Dot{o}, [&](const Vec3& e) { return dot(e, o); });
+    check_map(*pool, in, bulk::DistanceSquared{o}, [&](const Vec3& e) { return distance_squared(e, o); });
+    check_map(*pool, in, bulk::DistanceTo{o}, [&](const Vec3& e) { return distance_to(e, o); });
+    check_map(*pool, in, bulk::Magnitude{}, [](const Vec3& e) { return magnitude(e); });
+    check_map(*pool, in, bulk::IsUnit{}, [](const Vec3& e) { return is_unit(e); });
+    check_map(*pool, in, bulk::Normalize{}, [](const Vec3& e) { return normalize(e); });
+    check_map(*pool, in, bulk::Cross{o}, [&](const Vec3& e) { return cross(e, o); });
+    check_map(*pool, in, bulk::Add{o}, [&](const Vec3& e) { return add(e, o); });
+    check_map(*pool, in, bulk::Sub{o}, [&](const Vec3& e) { return sub(e, o); });
+    check_map(*pool, in, bulk::Scale{2.5}, [](const Vec3& e) { return scale(e, 2.5); });
+    check_map(*pool, in, bulk::Divide{3.0}, [](const Vec3& e) { return divide(e, 3.0); });
+    check_map(*pool, in, bulk::Rotate{q}, [&](const Vec3& e) { return rotate(q, e); });
+    // In place, as a list rotates its own elements.
+    std::vector<Vec3> same = in;
+    ASSERT_TRUE(bulk::map_in_place(*pool, same.data(), same.size(), bulk::Rotate{q}));
+    for (std::size_t i = 0; i < in.size(); ++i) ASSERT_TRUE(SameVec(same[i], rotate(q, in[i]))) << i;
+    // Pairs: element i against element i + 1.
+    const std::size_t n = in.size() - 1;
+    std::vector<Vec3> pairs(n);
+    std::vector<double> dots(n);
+    const Vec3* a = in.data();
+    const Vec3* b = in.data() + 1;
+    ASSERT_TRUE(bulk::map_pairs(*pool, a, b, pairs.data(), n, bulk::CrossEach{}));
+    ASSERT_TRUE(bulk::map_pairs(*pool, a, b, dots.data(), n, bulk::DotEach{}));
+    for (std::size_t i = 0; i < n; ++i) {
+        ASSERT_TRUE(SameVec(pairs[i], cross(a[i], b[i]))) << i;
+        ASSERT_TRUE(Same(dots[i], dot(a[i], b[i]))) << i;
     }
-    lanes::set_shuffled(picked);
 }
 
-TEST(Bulk, EveryOperationGivesTheSingleResultsOnASplitRange) {
-    with_each_loop([] {
-        auto pool = make_pool(4);
-        ASSERT_TRUE(pool);
-        const std::vector<Vec3> in = specimen(600'003, 1);
-        const Vec3 o{0.25, -0.5, 0.75};
-        const Quat q{0.9, 0.1, -0.3, 0.2};
-        check_map(*pool, in, bulk::Dot{o}, [&](const Vec3& e) { return dot(e, o); });
-        check_map(*pool, in, bulk::DistanceSquared{o}, [&](const Vec3& e) { return distance_squared(e, o); });
-        check_map(*pool, in, bulk::DistanceTo{o}, [&](const Vec3& e) { return distance_to(e, o); });
-        check_map(*pool, in, bulk::Magnitude{}, [](const Vec3& e) { return magnitude(e); });
-        check_map(*pool, in, bulk::IsUnit{}, [](const Vec3& e) { return is_unit(e); });
-        check_map(*pool, in, bulk::Normalize{}, [](const Vec3& e) { return normalize(e); });
-        check_map(*pool, in, bulk::Cross{o}, [&](const Vec3& e) { return cross(e, o); });
-        check_map(*pool, in, bulk::Add{o}, [&](const Vec3& e) { return add(e, o); });
-        check_map(*pool, in, bulk::Sub{o}, [&](const Vec3& e) { return sub(e, o); });
-        check_map(*pool, in, bulk::Scale{2.5}, [](const Vec3& e) { return scale(e, 2.5); });
-        check_map(*pool, in, bulk::Divide{3.0}, [](const Vec3& e) { return divide(e, 3.0); });
-        check_map(*pool, in, bulk::Rotate{q}, [&](const Vec3& e) { return rotate(q, e); });
-        // In place, as a list rotates its own elements.
-        std::vector<Vec3> same = in;
-        ASSERT_TRUE(bulk::map_in_place(*pool, same.data(), same.size(), bulk::Rotate{q}));
-        for (std::size_t i = 0; i < in.size(); ++i) ASSERT_TRUE(SameVec(same[i], rotate(q, in[i]))) << i;
-        // Pairs: element i against element i + 1.
-        const std::size_t n = in.size() - 1;
-        std::vector<Vec3> pairs(n);
-        std::vector<double> dots(n);
-        const Vec3* a = in.data();
-        const Vec3* b = in.data() + 1;
-        ASSERT_TRUE(bulk::map_pairs(*pool, a, b, pairs.data(), n, bulk::CrossEach{}));
-        ASSERT_TRUE(bulk::map_pairs(*pool, a, b, dots.data(), n, bulk::DotEach{}));
-        for (std::size_t i = 0; i < n; ++i) {
-            ASSERT_TRUE(SameVec(pairs[i], cross(a[i], b[i]))) << i;
-            ASSERT_TRUE(Same(dots[i], dot(a[i], b[i]))) << i;
-        }
-    });
-}
-
-TEST(Bulk, CollapseZeroesTheGivenAxis) {
-    with_each_loop([] {
-        auto pool = make_pool(2);
-        ASSERT_TRUE(pool);
-        const std::vector<Vec3> in = specimen(600'000, 2);
-        ASSERT_GT(pool->chunk_count(in.size(), bulk::cost::kOffset), 1u);
-        std::vector<Vec3> out(in.size());
-        for (std::uint64_t axis = 0; axis < 3; ++axis) {
-            ASSERT_TRUE(bulk::collapse(*pool, in.data(), out.data(), in.size(), axis));
-            for (std::size_t i = 0; i < in.size(); ++i) ASSERT_TRUE(SameVec(out[i], collapse(in[i], axis))) << i;
-        }
-    });
+TEST_P(EachLoop, CollapseZeroesTheGivenAxis) {
+    auto pool = make_pool(2);
+    ASSERT_TRUE(pool);
+    const std::vector<Vec3> in = specimen(600'000, 2);
+    ASSERT_GT(pool->chunk_count(in.size(), bulk::cost::kOffset), 1u);
+    std::vector<Vec3> out(in.size());
+    for (std::uint64_t axis = 0; axis < 3; ++axis) {
+        ASSERT_TRUE(bulk::collapse(*pool, in.data(), out.data(), in.size(), axis));
+        for (std::size_t i = 0; i < in.size(); ++i) ASSERT_TRUE(SameVec(out[i], collapse(in[i], axis))) << i;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -161,26 +157,24 @@ std::vector<Vec3> grid_points(std::size_t n, unsigned seed) {
     return v;
 }
 
-TEST(Bulk, NearestSplitsTheSampledPassAndMatchesTheModel) {
+TEST_P(EachLoop, NearestSplitsTheSampledPassAndMatchesTheModel) {
     const std::size_t n = 1'000'000;
     const std::vector<Vec3> in = grid_points(n, 3);
     const Vec3 o{0.5, -3.0, 7.0};
-    with_each_loop([&] {
-        for (std::size_t threads : {1u, 2u, 4u}) {
-            auto pool = make_pool(threads);
-            ASSERT_TRUE(pool);
-            for (std::size_t stride : {1u, 2u, 3u, 7u}) {
-                SCOPED_TRACE("threads=" + std::to_string(threads) + " stride=" + std::to_string(stride));
-                const std::size_t samples = (n - 1) / stride + 1;
-                ASSERT_GT(pool->chunk_count(samples, bulk::nearest_cost(stride)), 1u);
-                const auto got = bulk::minimum_distance_to(*pool, in.data(), n, o, stride);
-                ASSERT_TRUE(got);
-                const std::size_t want = model_nearest(in, o, stride);
-                EXPECT_EQ(got->index, want);
-                EXPECT_TRUE(Same(got->distance, distance_to(in[want], o)));
-            }
+    for (std::size_t threads : {1u, 2u, 4u}) {
+        auto pool = make_pool(threads);
+        ASSERT_TRUE(pool);
+        for (std::size_t stride : {1u, 2u, 3u, 7u}) {
+            SCOPED_TRACE("threads=" + std::to_string(threads) + " stride=" + std::to_string(stride));
+            const std::size_t samples = (n - 1) / stride + 1;
+            ASSERT_GT(pool->chunk_count(samples, bulk::nearest_cost(stride)), 1u);
+            const auto got = bulk::minimum_distance_to(*pool, in.data(), n, o, stride);
+            ASSERT_TRUE(got);
+            const std::size_t want = model_nearest(in, o, stride);
+            EXPECT_EQ(got->index, want);
+            EXPECT_TRUE(Same(got->distance, distance_to(in[want], o)));
         }
-    });
+    }
 }
 
 TEST(Bulk, NearestAmongNaNsAndInfinitiesIsTheSameForEitherLoop) {
