@@ -171,9 +171,27 @@ struct Box {
         add_lanes(x, whole);
         for (std::size_t i = whole; i < count; ++i) take(i % kLanes, x[i]);
     }
+    // The lanes' running keys in local arrays, not in the members: kept in
+    // memory, each step's loads waited for the last step's stores (and for
+    // stores to any address 4 KiB apart: 1.1 or 1.8 ns per element from one
+    // process to the next).
     ORVATH_KERNEL void add_lanes(const double* __restrict x, std::size_t count) noexcept {
-        for (std::size_t i = 0; i < count; i += kLanes)
-            for (std::size_t j = 0; j < kLanes; ++j) take(j, x[i + j]);
+        std::int64_t lo[kLanes], hi[kLanes];
+        std::uint64_t mag[kLanes];
+        std::copy(low, low + kLanes, lo);
+        std::copy(high, high + kLanes, hi);
+        std::copy(magnitude, magnitude + kLanes, mag);
+        for (std::size_t i = 0; i < count; i += kLanes) {
+            for (std::size_t j = 0; j < kLanes; ++j) {
+                const std::uint64_t b = bits_of(x[i + j]);
+                lo[j] = std::min(lo[j], order_key(b));
+                hi[j] = std::max(hi[j], order_key(b));
+                mag[j] = std::max(mag[j], b & kMagnitude);
+            }
+        }
+        std::copy(lo, lo + kLanes, low);
+        std::copy(hi, hi + kLanes, high);
+        std::copy(mag, mag + kLanes, magnitude);
     }
     void merge(const Box& other) noexcept {
         for (std::size_t j = 0; j < kLanes; ++j) {
