@@ -178,9 +178,9 @@ struct Box {
     ORVATH_KERNEL void add_lanes(const double* __restrict x, std::size_t count) noexcept {
         std::int64_t lo[kLanes], hi[kLanes];
         std::uint64_t mag[kLanes];
-        std::copy(low, low + kLanes, lo);
-        std::copy(high, high + kLanes, hi);
-        std::copy(magnitude, magnitude + kLanes, mag);
+        std::memcpy(lo, low, sizeof lo);
+        std::memcpy(hi, high, sizeof hi);
+        std::memcpy(mag, magnitude, sizeof mag);
         for (std::size_t i = 0; i < count; i += kLanes) {
             for (std::size_t j = 0; j < kLanes; ++j) {
                 const std::uint64_t b = bits_of(x[i + j]);
@@ -189,9 +189,9 @@ struct Box {
                 mag[j] = std::max(mag[j], b & kMagnitude);
             }
         }
-        std::copy(lo, lo + kLanes, low);
-        std::copy(hi, hi + kLanes, high);
-        std::copy(mag, mag + kLanes, magnitude);
+        std::memcpy(low, lo, sizeof lo);
+        std::memcpy(high, hi, sizeof hi);
+        std::memcpy(magnitude, mag, sizeof mag);
     }
     void merge(const Box& other) noexcept {
         for (std::size_t j = 0; j < kLanes; ++j) {
