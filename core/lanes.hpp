@@ -67,12 +67,13 @@ using V4 = double __attribute__((vector_size(32)));
 }
 
 // The four lanes of one axis register. Its stores and loads are whole
-// registers, which the processor forwards from one to the other.
+// registers, which the processor forwards from one to the other. Always
+// inlined: clang emits no out-of-line copy for a cloned caller to link to.
 struct Axes {
     alignas(32) double x[4], y[4], z[4];
-    explicit Axes(const Vec3* in) noexcept { to_axes(in, x, y, z); }
-    Vec3 operator[](std::size_t k) const noexcept { return {x[k], y[k], z[k]}; }
-    void set(std::size_t k, const Vec3& v) noexcept {
+    [[gnu::always_inline]] explicit Axes(const Vec3* in) noexcept { to_axes(in, x, y, z); }
+    [[gnu::always_inline]] Vec3 operator[](std::size_t k) const noexcept { return {x[k], y[k], z[k]}; }
+    [[gnu::always_inline]] void set(std::size_t k, const Vec3& v) noexcept {
         x[k] = v.x;
         y[k] = v.y;
         z[k] = v.z;
