@@ -182,8 +182,11 @@ ORVATH_KERNEL Best nearest_in(const Vec3* __restrict in, std::size_t step, std::
             std::size_t j = 0;
             if (lanes::shuffled()) {
                 for (; m - j >= 4; j += 4) {
-                    const lanes::Axes v(p + j);
-                    for (std::size_t k = 0; k < 4; ++k) keys[j + k] = nearest_key(v[k], o);
+                    // Plain arrays, not lanes::Axes: clang leaves the members
+                    // of a class undefined for a function it clones.
+                    alignas(32) double x[4], y[4], z[4];
+                    lanes::to_axes(p + j, x, y, z);
+                    for (std::size_t k = 0; k < 4; ++k) keys[j + k] = nearest_key(Vec3{x[k], y[k], z[k]}, o);
                 }
             }
             for (; j < m; ++j) keys[j] = nearest_key(p[j], o);
