@@ -67,8 +67,9 @@ using V4 = double __attribute__((vector_size(32)));
 }
 
 // The four lanes of one axis register. Its stores and loads are whole
-// registers, which the processor forwards from one to the other. Always
-// inlined: clang emits no out-of-line copy for a cloned caller to link to.
+// registers, which the processor forwards from one to the other. Only for
+// the template kernels: clang leaves the members of a class undefined for a
+// plain function it clones, so those call to_axes on arrays of their own.
 struct Axes {
     alignas(32) double x[4], y[4], z[4];
     [[gnu::always_inline]] explicit Axes(const Vec3* in) noexcept { to_axes(in, x, y, z); }
