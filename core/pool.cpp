@@ -380,11 +380,11 @@ void Pool::run_chunk(Op& op, std::size_t k) noexcept {
 // claimed before the current one is counted as finished: while a thread holds
 // an unfinished chunk the op cannot complete, so its submitter is still
 // waiting and the Op object is still alive.
-void Pool::work_on(Op& op, std::size_t k) noexcept {
+void Pool::work_on(Op& op, std::size_t k, bool from_back) noexcept {
     const std::size_t chunks = op.chunks;  // op may be gone after our count-down
     for (;;) {
         run_chunk(op, k);
-        const std::size_t next = op.next.fetch_add(1, std::memory_order_relaxed);
+        const std::size_t next = claim(op, from_back);
         if (op.remaining.fetch_sub(1, std::memory_order_acq_rel) == 1) {
             // Last chunk finished. Every chunk is finished, so `next` cannot be
             // a real chunk.
@@ -394,6 +394,22 @@ void Pool::work_on(Op& op, std::size_t k) noexcept {
         // From here op is only alive if `next` is a chunk we now own.
         if (next >= chunks) return;
         k = next;
+    }
+}
+
+std::size_t Pool::claim(Op& op, bool from_back, std::size_t* left) noexcept {
+    std::uint64_t ends = op.ends.load(std::memory_order_relaxed);
+    for (;;) {
+        const auto front = static_cast<std::uint32_t>(ends), back = static_cast<std::uint32_t>(ends >> 32);
+        if (front >= back) {
+            if (left) *left = 0;
+            return op.chunks;
+        }
+        const std::uint64_t rest = from_back ? ends - (std::uint64_t{1} << 32) : ends + 1;
+        if (op.ends.compare_exchange_weak(ends, rest, std::memory_order_relaxed, std::memory_order_relaxed)) {
+            if (left) *left = back - front - 1;
+            return from_back ? back - 1 : front;
+        }
     }
 }
 
@@ -442,6 +458,7 @@ bool Pool::run(std::size_t n, unsigned depth, ChunkFn fn) noexcept {
     op.depth = depth;
     op.chunks = std::size_t{1} << depth;
     op.remaining.store(op.chunks, std::memory_order_relaxed);
+    op.ends.store(static_cast<std::uint64_t>(op.chunks) << 32, std::memory_order_relaxed);
     op.id = next_op_id_.fetch_add(1, std::memory_order_relaxed);
     op.max_helpers = helpers_per_op_;
 
@@ -458,8 +475,8 @@ bool Pool::run(std::size_t n, unsigned depth, ChunkFn fn) noexcept {
 
     // The caller takes chunks like any worker. On a busy machine it often ends
     // up doing most of a small operation before the workers are even awake.
-    const std::size_t first = op.next.fetch_add(1, std::memory_order_relaxed);
-    if (first < op.chunks) work_on(op, first);
+    const std::size_t first = claim(op, false);
+    if (first < op.chunks) work_on(op, first, false);
 
     // Every chunk is handed out by now; make sure no worker finds op again.
     // Usually the worker that took the last chunk has unlinked it already.
@@ -504,7 +521,7 @@ void Pool::worker_main() noexcept {
         // the sequence away from this value, so the sleep below cannot miss it.
         const std::uint32_t seen = wake_seq_.load(std::memory_order_seq_cst);
         Op* op = nullptr;
-        std::size_t k = 0, chunks = 0;
+        std::size_t k = 0, chunks = 0, left = 0;
         bool short_of_helpers = false;
         bool saw_full = false;  // queued work, all of it at its helper cap
         lock_queue();
@@ -523,8 +540,8 @@ void Pool::worker_main() noexcept {
             op = candidate;
             chunks = op->chunks;
             short_of_helpers = op->helpers < op->max_helpers;
-            k = op->next.fetch_add(1, std::memory_order_relaxed);
-            if (k + 1 >= chunks) unlink(*op);  // nothing left to hand out
+            k = claim(*op, true, &left);
+            if (left == 0) unlink(*op);  // nothing left to hand out
             break;
         }
         mutex_.unlock();
@@ -532,13 +549,13 @@ void Pool::worker_main() noexcept {
         if (op != nullptr) {
             spun = false;
             if (k >= chunks) continue;
-            if (k + 1 < chunks && short_of_helpers) {
+            if (left > 0 && short_of_helpers) {
                 // More to share: pass the wake-up on, to two sleepers so that
                 // waking n workers takes log2(n) hand-offs rather than n.
                 wake_one_worker();
-                if (k + 2 < chunks) wake_one_worker();
+                if (left > 1) wake_one_worker();
             }
-            work_on(*op, k);
+            work_on(*op, k, true);
             continue;
         }
         if (stop_.load(std::memory_order_acquire)) return;

@@ -2,11 +2,14 @@
 //
 // A bulk operation is a blocking parallel-for over an index range [0, n). The
 // range is cut recursively at its midpoint (floor of half its length, the left
-// half taking the lower indices) into a power-of-two number of chunks; the
-// chunks are handed out in index order from one atomic counter, so every
-// participant, the calling thread included, simply takes the next chunk until
-// none is left. An operation that is too small to repay waking other threads
-// runs entirely on the caller.
+// half taking the lower indices) into a power-of-two number of chunks. The
+// calling thread takes chunks in index order from the front of the range, the
+// workers from its back, each simply taking the next chunk until none is left.
+// So in a loop of operations over the same lists each core keeps working on
+// the same part of them, which stays in its own cache, rather than fetching
+// from the other core's cache lines it wrote in the previous operation. An
+// operation that is too small to repay waking other threads runs entirely on
+// the caller.
 //
 // How an operation is cut (its Plan) is decided once, before it runs: from a
 // fixed cost per element, or, for the process-wide pool, from what earlier
@@ -328,8 +331,9 @@ private:
         std::size_t n;
         unsigned depth;
         std::size_t chunks;
-        // Next chunk index to hand out; overshoots past `chunks` harmlessly.
-        std::atomic<std::size_t> next{0};
+        // The chunks not handed out yet, [front, back): front in the low 32
+        // bits, back in the high 32 (claim).
+        std::atomic<std::uint64_t> ends{0};
         // Chunks not yet finished; whoever takes it to 0 completes the op.
         std::atomic<std::size_t> remaining{0};
         std::atomic<bool> failed{false};
@@ -361,7 +365,11 @@ private:
     bool execute(const Plan& plan, ChunkFn fn) noexcept;
     bool run(std::size_t n, unsigned depth, ChunkFn fn) noexcept;
     void run_chunk(Op& op, std::size_t k) noexcept;
-    void work_on(Op& op, std::size_t k) noexcept;
+    // The next chunk from the front (the caller) or the back (a worker) of
+    // what is left of op; op.chunks when nothing is. `left` gets the chunks
+    // still left after this claim.
+    static std::size_t claim(Op& op, bool from_back, std::size_t* left = nullptr) noexcept;
+    void work_on(Op& op, std::size_t k, bool from_back) noexcept;
     void finish(Op& op) noexcept;
     void unlink(Op& op) noexcept;
     void lock_queue() noexcept;
