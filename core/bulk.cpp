@@ -100,7 +100,7 @@ ORVATH_TEMPLATE_KERNEL void kernel(const Vec3* __restrict in, typename Op::Out* 
         }
     } else {
         std::size_t i = begin;
-        if constexpr (!std::is_same_v<typename Op::Out, bool>) {
+        if constexpr (!std::is_same_v<typename Op::Out, bool> && !kComponentWise<Op>) {
             if (lanes::shuffled())
                 for (; end - i >= 4; i += 4) lanes::map4(in + i, out + i, op);
         }

@@ -17,8 +17,10 @@ template <class Op>
 ORVATH_TEMPLATE_KERNEL void pair_kernel(const Vec3* a, const Vec3* b, typename Op::Out* __restrict out,
                                         std::size_t begin, std::size_t end, Op op) noexcept {
     std::size_t i = begin;
-    if (lanes::shuffled())
-        for (; end - i >= 4; i += 4) lanes::map4(a + i, b + i, out + i, op);
+    if constexpr (!kComponentWise<Op>) {
+        if (lanes::shuffled())
+            for (; end - i >= 4; i += 4) lanes::map4(a + i, b + i, out + i, op);
+    }
     for (; i < end; ++i) out[i] = op(a[i], b[i]);
 }
 
