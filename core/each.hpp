@@ -26,11 +26,11 @@ struct Pairwise {
 using AddEach = Pairwise<Vec3, add, cost::kOffset>;
 using SubEach = Pairwise<Vec3, sub, cost::kOffset>;
 using CrossEach = Pairwise<Vec3, cross, cost::kCross>;
+using DotEach = Pairwise<double, dot, cost::kDot>;
 template <>
 inline constexpr bool kComponentWise<AddEach> = true;
 template <>
 inline constexpr bool kComponentWise<SubEach> = true;
-using DotEach = Pairwise<double, dot, cost::kDot>;
 
 // out[i] = op(a[i], b[i]) for i in [begin, end); defined in each.cpp for the
 // operations above, cloned like the single-list kernels.

@@ -473,8 +473,9 @@ bool Pool::run(std::size_t n, unsigned depth, ChunkFn fn) noexcept {
     wake_seq_.fetch_add(1, std::memory_order_seq_cst);
     wake_one_worker();
 
-    // The caller takes chunks like any worker. On a busy machine it often ends
-    // up doing most of a small operation before the workers are even awake.
+    // The caller takes chunks like any worker, from the front. On a busy
+    // machine it often ends up doing most of a small operation before the
+    // workers are even awake.
     const std::size_t first = claim(op, false);
     if (first < op.chunks) work_on(op, first, false);
 
