@@ -467,7 +467,7 @@ def numba_table():
 
 # ---------------------------------------------------------------------------
 # Profile: nanoseconds per element of every bulk member across list sizes, with
-# one thread and with the default pool, next to a copy of the same bytes.
+# one thread and with the default pool, next to what the same work costs at least.
 
 PROFILE_SIZES = [10**3, 3 * 10**3, 10**4, 2 * 10**4, 3 * 10**4, 6 * 10**4, 10**5, 15 * 10**4, 2 * 10**5,
                  3 * 10**5, 10**6, 3 * 10**6, 10**7]
@@ -509,9 +509,29 @@ def profile_cases(a, vl, o):
     ]
 
 
+# What a member costs at least: a copy of its bytes; for the members that
+# return a Python list, creating the same objects (numpy's tolist, on one
+# thread in both processes).
+FLOORS = {"copy": "copy of the same bytes", "float list": "numpy tolist(), n floats",
+          "row lists": "numpy tolist(), n rows of 3 floats"}
+LIST_FLOORS = {"dot": "float list", "magnitude": "float list", "distance_to": "float list",
+               "distance_squared": "float list", "to_array": "row lists"}
+
+
 def profile_sizes():
     return [int(float(s)) for s in os.environ["ORVATH_PROFILE_SIZES"].split(",")] \
         if os.environ.get("ORVATH_PROFILE_SIZES") else PROFILE_SIZES
+
+
+def batch_calls(fn):
+    """Calls in a batch of about 2 ms, from the best of five calls; a call
+    that alone takes longer makes a batch of one without the other four."""
+    best = math.inf
+    for _ in range(5):
+        best = min(best, once(fn))
+        if best >= 0.002:
+            break
+    return max(1, int(0.002 / max(best, 1e-9)))
 
 
 def profile_run():
@@ -533,11 +553,13 @@ def profile_run():
             gc.collect()
             a, vl = make_data(n)
             dst = np.empty_like(a)
-            calls = [("copy", lambda: np.copyto(dst, a))] + profile_cases(a, vl, Vec3d(*O))
+            column = a[:, 0].copy()
+            calls = [("copy", lambda: np.copyto(dst, a)), ("float list", column.tolist),
+                     ("row lists", a.tolist)] + profile_cases(a, vl, Vec3d(*O))
             numbers = []
             for _, fn in calls:
                 fn()
-                numbers.append(max(1, int(0.002 / max(min(once(fn) for _ in range(5)), 1e-9))))
+                numbers.append(batch_calls(fn))
             data = (n, calls, numbers)
         _, calls, numbers = data
         times = {}
@@ -553,7 +575,7 @@ def profile():
     so that both settings see the same load; best of ORVATH_PROFILE_ROUNDS
     rounds per size (default 9, a third of that at 1e7): on a machine shared
     with other work, more rounds find more of its quiet moments. Prints both
-    next to the copy floor, saves the numbers as JSON and draws the chart."""
+    next to the floors, saves the numbers as JSON and draws the chart."""
     import json
     import platform
     import subprocess
@@ -570,14 +592,14 @@ def profile():
                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     sizes = profile_sizes()
     rounds = int(os.environ.get("ORVATH_PROFILE_ROUNDS", "9"))
-    runs = {label: {"copy": {}, "members": {}} for label in labels}
+    runs = {label: {**{floor: {} for floor in FLOORS}, "members": {}} for label in labels}
     for n in sizes:
         for _ in range(max(3, rounds // 3) if n >= 10**7 else rounds):
             for label in labels:
                 procs[label].stdin.write(f"{n}\n")
                 procs[label].stdin.flush()
                 for name, ns in json.loads(procs[label].stdout.readline()).items():
-                    row = runs[label]["copy"] if name == "copy" else runs[label]["members"].setdefault(name, {})
+                    row = runs[label][name] if name in FLOORS else runs[label]["members"].setdefault(name, {})
                     row[str(n)] = min(ns, row.get(str(n), math.inf))
         print(f"  done n={n:.0e}", file=sys.stderr)
     for proc in procs.values():
@@ -587,8 +609,9 @@ def profile():
     print(f"ns per element, best of {rounds} rounds; {cpu}, {os.cpu_count()} logical CPUs, "
           f"Python {platform.python_version()}")
     print(f"{'member':<20}{'':<7}" + "".join(f"{n:>8.2g}" for n in sizes))
-    floor = runs["one thread"]["copy"]
-    print(f"{'copy (floor)':<27}" + "".join(f"{floor[str(n)]:8.2f}" for n in sizes))
+    for floor in FLOORS:
+        row = runs["one thread"][floor]
+        print(f"{floor + ' (floor)':<27}" + "".join(f"{row[str(n)]:8.2f}" for n in sizes))
     for name in runs["one thread"]["members"]:
         for label, tag in zip(labels, ("1 thr", "pool")):
             row = runs[label]["members"][name]
@@ -624,7 +647,11 @@ def profile_chart(runs, sizes, cpu, out_png):
     for ax, name in zip(axes.flat, names):
         for label, style in (("one thread", "o-"), ("default pool", "s-")):
             ax.plot(sizes, [runs[label]["members"][name][str(n)] for n in sizes], style, ms=3, label=label)
-        ax.plot(sizes, floor, "k:", label="copy of the same bytes")
+        ax.plot(sizes, floor, "k:", label=FLOORS["copy"])
+        if name in LIST_FLOORS:
+            ax.plot(sizes, [runs["one thread"][LIST_FLOORS[name]][str(n)] for n in sizes], "--", color="0.45",
+                    label=FLOORS[LIST_FLOORS[name]])
+            ax.legend(fontsize=7, loc="upper left")
         ax.set_xscale("log")
         ax.set_ylim(bottom=0)
         ax.axvspan(10**4, 2 * 10**5, color="0.93", zorder=0)
