@@ -239,7 +239,9 @@ TEST(PoolTest, CallerAndEveryWorkerShareTheWork) {
 }
 
 TEST(PoolTest, CallerTakesChunksFromTheFrontAndWorkersFromTheBack) {
-    std::unique_ptr<Pool> pool = Pool::create(2);
+    std::string error;
+    std::unique_ptr<Pool> pool = Pool::create(2, &error);
+    ASSERT_NE(pool, nullptr) << error;
     const auto caller = std::this_thread::get_id();
     std::mutex m;
     std::condition_variable joined;
